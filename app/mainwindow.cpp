@@ -1,0 +1,138 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "core/logpane.h"
+#include "core/netinfo.h"
+#include "core/trace.h"
+#include "core/version.h"
+#include "mytcpserver.h"
+#include "myudprx.h"
+#include "settingsdialog.h"
+
+#include <QFile>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QSysInfo>
+#include <QTextCursor>
+#include <QTextStream>
+
+namespace {
+
+// A pane document that never fetches what markup points at: text from the network is shown as it
+// came, and an <img> or <link> in it must not make the program read files, devices or URLs.
+class PaneDocument : public QTextDocument
+{
+public:
+    using QTextDocument::QTextDocument;
+
+protected:
+    QVariant loadResource(int, const QUrl &) override { return QVariant(); }
+};
+
+void preparePane(QPlainTextEdit *pane)
+{
+    auto *document = new PaneDocument(pane);
+    document->setDocumentLayout(new QPlainTextDocumentLayout(document));
+    document->setPlainText(pane->toPlainText());
+    document->setDefaultFont(pane->document()->defaultFont());
+    // The panes are read-only and keep every line: an undo history would only cost memory.
+    document->setUndoRedoEnabled(false);
+    pane->setDocument(document);
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+{
+    ui = new Ui::MainWindow;
+    ui->setupUi(this);
+    preparePane(ui->plainTextEditTCP);
+    preparePane(ui->plainTextEditSerial);
+
+    titleBase = QStringLiteral("%1-%2 UDPRX@%3/")
+                    .arg(QLatin1String(version::appName))
+                    .arg(QLatin1String(version::number))
+                    .arg(udpRxPort);
+    titleBase += QStringLiteral("IP@") + getLocalNetInfo(netinfo::Ipv4Addresses).first();
+    setWindowTitle(titleBase);
+
+    server = new MyServer(this);
+    udpRx = new MyUdpRX(udpRxPort, this);
+    connect(udpRx, SIGNAL(sigSendUDPdata(QString)), this, SLOT(slotUdpRX(QString)));
+    connect(server, SIGNAL(sigSendTCPdata(QString)), this, SLOT(slotTcpRX(QString)));
+    connect(this, SIGNAL(sigWriteTCPdata(QByteArray)), server, SLOT(slotWriteTCP(QByteArray)));
+
+    serial = new QSerialPort(this);
+    // May show the no-port box, which runs an event loop: every slot copes with settings still null.
+    settings = new SettingsDialog;
+    connect(ui->actionConfigSerial, SIGNAL(triggered(bool)), settings, SLOT(show()));
+    connect(serial, SIGNAL(error(QSerialPort::SerialPortError)), this,
+            SLOT(handleSerialError(QSerialPort::SerialPortError)));
+    connect(serial, SIGNAL(readyRead()), this, SLOT(readSerialData()));
+    connect(settings, SIGNAL(sigSettingChange()), this, SLOT(slotSerialChange()));
+
+    if (settings->portAvailable)
+        openSerialPort();
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+    ui = nullptr;
+}
+
+QStringList MainWindow::getLocalNetInfo(int kind)
+{
+    return netinfo::localNetInfo(netinfo::systemInterfaces(), kind);
+}
+
+void MainWindow::logEntry(QPlainTextEdit *pane, const QString &entry)
+{
+    pane->appendHtml(entry);
+    pane->moveCursor(QTextCursor::End, QTextCursor::MoveAnchor);
+}
+
+void MainWindow::logTcpPane(const QString &tag, const QString &prefix, const QString &text)
+{
+    logEntry(ui->plainTextEditTCP, logpane::entry(tag, prefix, text));
+}
+
+void MainWindow::logSerialPane(const QString &tag, const QString &prefix, const QString &text)
+{
+    logEntry(ui->plainTextEditSerial, logpane::entry(tag, prefix, text));
+}
+
+void MainWindow::logSerialPlain(const QString &text)
+{
+    ui->plainTextEditSerial->appendPlainText(text);
+}
+
+void MainWindow::on_pushButtonClearSerial_clicked()
+{
+    ui->plainTextEditSerial->clear();
+}
+
+void MainWindow::on_pushButtonClearTCP_clicked()
+{
+    ui->plainTextEditTCP->clear();
+}
+
+void MainWindow::on_actionAbout_triggered()
+{
+    const QString ip = getLocalNetInfo(netinfo::Ipv4Addresses).first();
+    const QString path = QStringLiteral(":/html/About_en_US.html");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        TRACE << "About Not Found:" << path;
+        return;
+    }
+    QTextStream stream(&file);
+    stream.setAutoDetectUnicode(true);
+    QString text = stream.readAll();
+    text += QStringLiteral("<br>OS: ") + QSysInfo::prettyProductName();
+    text += QStringLiteral("<br>IP: ") + ip;
+    text += QStringLiteral("<br>Port: ") + ui->labelSerialPort->text();
+    const QString title = QLatin1String(version::appName) + QStringLiteral(" ReleaseBuild-%1").arg(QLatin1String(__DATE__));
+    QMessageBox::about(this, title, text);
+}

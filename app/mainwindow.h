@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QSerialPort>
+#include <QStringList>
+
+QT_BEGIN_NAMESPACE
+class QPlainTextEdit;
+namespace Ui {
+class MainWindow;
+}
+QT_END_NAMESPACE
+
+class MyServer;
+class MyUdpRX;
+class SettingsDialog;
+
+// The hub: owns the server, the UDP listener, the serial port and the settings dialog, and wires them.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Kind 0: the usable IPv4 addresses; kind 1: their hardware addresses. Never empty.
+    QStringList getLocalNetInfo(int kind);
+    void broadcastKRUDP();
+
+    // Pane writers: every traffic line the window shows goes through these.
+    void logTcpPane(const QString &tag, const QString &prefix, const QString &text);
+    void logSerialPane(const QString &tag, const QString &prefix, const QString &text);
+    void logSerialPlain(const QString &text);
+
+signals:
+    void sigWriteTCPdata(QByteArray);
+
+public slots:
+    void slotUdpRX(QString record);
+    void slotTcpRX(QString text);
+    void openSerialPort();
+    void closeSerialPort();
+    void writeSerialData(const QByteArray &data);
+    void readSerialData();
+    void handleSerialError(QSerialPort::SerialPortError error);
+    void slotSerialChange();
+
+private slots:
+    void on_actionAbout_triggered();
+    void on_lineEditSerial_returnPressed();
+    void on_pushButtonClearSerial_clicked();
+    void on_pushButtonClearTCP_clicked();
+
+private:
+    static void logEntry(QPlainTextEdit *pane, const QString &entry);
+
+    int udpRxPort = 35070;
+    int udpTxPort = 35069;
+    QString titleBase;
+    MyServer *server = nullptr;
+    MyUdpRX *udpRx = nullptr;
+    int udpReplyCount = 0;
+    QString lastCommand;
+    Ui::MainWindow *ui = nullptr;
+    SettingsDialog *settings = nullptr;
+    QSerialPort *serial = nullptr;
+};

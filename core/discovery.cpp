@@ -1,0 +1,41 @@
+#include "core/discovery.h"
+
+#include "core/version.h"
+
+namespace discovery {
+
+bool isProbe(const QString &record)
+{
+    return record.contains(QLatin1String("?ZZ?"), Qt::CaseSensitive);
+}
+
+QByteArray reply(const QString &ip, const QString &mac, int count)
+{
+    const QString text = QStringLiteral("ip=") + ip + QStringLiteral(";") + QStringLiteral("mac=") + mac
+        + QStringLiteral(";") + QStringLiteral("model=") + QLatin1String(version::model) + QStringLiteral(";")
+        + QStringLiteral("serial=") + QStringLiteral("Tolvane-%1;").arg(count);
+    return text.toUtf8();
+}
+
+QString destination(const QString &ip, bool windows10)
+{
+    if (!windows10)
+        return QStringLiteral("255.255.255.255");
+    const int dot = ip.lastIndexOf(QLatin1Char('.'));
+    return (dot < 0 ? ip : ip.left(dot)) + QStringLiteral(".255");
+}
+
+QT_WARNING_PUSH
+QT_WARNING_DISABLE_DEPRECATED
+bool isWindows10(int winVersion)
+{
+    return winVersion == QSysInfo::WV_WINDOWS10;
+}
+
+bool runningOnWindows10()
+{
+    return isWindows10(QSysInfo::windowsVersion());
+}
+QT_WARNING_POP
+
+} // namespace discovery

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QSysInfo>
+
+namespace discovery {
+
+// A datagram record that contains "?ZZ?" (case-sensitive) is a discovery probe.
+bool isProbe(const QString &record);
+
+// "ip=<ip>;mac=<mac>;model=KT5520M;serial=Tolvane-<count>;" as UTF-8, no terminator.
+QByteArray reply(const QString &ip, const QString &mac, int count);
+
+// Where the reply goes: on Windows 10 the address up to its last "." plus ".255"
+// (the whole text plus ".255" when it has no "."), elsewhere 255.255.255.255.
+QString destination(const QString &ip, bool windows10);
+
+// True only for the toolkit's Windows 10 value.
+bool isWindows10(int winVersion);
+
+// The running system's answer to isWindows10().
+bool runningOnWindows10();
+
+} // namespace discovery

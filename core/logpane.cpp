@@ -1,0 +1,20 @@
+#include "core/logpane.h"
+
+const QString fontDeepPink = QStringLiteral("<font color=\"DeepPink\">");
+const QString fontRed = QStringLiteral("<font color=\"Red\">");
+const QString fontDarkBlue = QStringLiteral("<font color=\"DarkBlue\">");
+const QString fontEnd = QStringLiteral("</font>");
+
+namespace logpane {
+
+QString entry(const QString &tag, const QString &prefix, const QString &text)
+{
+    return tag + prefix + text + fontEnd;
+}
+
+QString udpEntry(const QString &record)
+{
+    return entry(fontDeepPink, QStringLiteral("<b>UDP>"), record + QStringLiteral("</b>"));
+}
+
+} // namespace logpane

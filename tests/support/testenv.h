@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Each test process gets its own settings folder (never the user's Tolvane.ini) and, unless the test
+// sets one, an empty serial port list. Call before the QApplication exists (see TOLVANE_TEST_MAIN).
+namespace testenv {
+void isolate();
+QString dataHome(); // XDG_DATA_HOME of this test run
+QString iniFile();  // where the program keeps Tolvane.ini in this test run
+} // namespace testenv
+
+// QTEST_MAIN with an isolated environment and the offscreen platform.
+#define TOLVANE_TEST_MAIN(TestObject)                                                              \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        testenv::isolate();                                                                        \
+        QApplication app(argc, argv);                                                              \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
+        TestObject tc;                                                                             \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                      \
+    }
