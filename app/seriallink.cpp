@@ -2,21 +2,195 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "core/localanswer.h"
 #include "core/logpane.h"
+#include "core/serialreply.h"
+#include "core/text.h"
 #include "core/trace.h"
 #include "settingsdialog.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QSocketNotifier>
+
+namespace {
+
+// Per-port state kept on the port object itself, so it dies with it.
+// "lost": the "Critical Error" box for the current loss is up; further errors belong to it.
+// "closing": our own close is running; a dead line makes that fail too, which is no news.
+const char lostFlag[] = "tolvaneLost";
+const char closingFlag[] = "tolvaneClosing";
+
+bool flag(const QSerialPort *port, const char *name)
+{
+    return port->property(name).toBool();
+}
+
+void setFlag(QSerialPort *port, const char *name, bool on)
+{
+    port->setProperty(name, on ? QVariant(true) : QVariant());
+}
+
+// A hung-up line stays readable and reads nothing, so Qt keeps polling it and reporting read errors.
+// Silence its read notifier until the port is closed (closing and reopening make fresh ones).
+void quietReads(QSerialPort *port)
+{
+    const auto notifiers = port->findChildren<QSocketNotifier *>();
+    for (QSocketNotifier *notifier : notifiers) {
+        if (notifier->type() == QSocketNotifier::Read)
+            notifier->setEnabled(false);
+    }
+}
+
+} // namespace
+
+void MainWindow::openSerialPort()
+{
+    if (!settings || !settings->portAvailable)
+        return;
+    if (serial->isOpen())
+        return;
+
+    settings->fillPortsInfo(); // may show its no-port box; the open is tried all the same
+    settings->readINI();
+    const Settings p = settings->settings();
+    if (serial->isOpen()) // opened while the no-port box was up
+        return;
+
+    serial->setPortName(p.name);
+    serial->setBaudRate(p.baudRate, QSerialPort::AllDirections);
+    serial->setDataBits(p.dataBits);
+    serial->setParity(p.parity);
+    serial->setStopBits(p.stopBits);
+    serial->setFlowControl(p.flowControl);
+
+    if (serial->open(QIODevice::ReadWrite)) {
+        setFlag(serial, lostFlag, false);
+        ui->labelSerialPort->setEnabled(true);
+        ui->lineEditSerial->setEnabled(true);
+        ui->statusBar->showMessage(tr("Connected to %1 : %2, %3, %4, %5, %6")
+                                       .arg(p.name, p.stringBaudRate, p.stringDataBits, p.stringParity,
+                                            p.stringStopBits, p.stringFlowControl));
+        const QString label = QStringLiteral("%1:%2,%3,%4,%5")
+                                  .arg(p.name, p.stringBaudRate, p.stringDataBits, p.stringParity, p.stringStopBits);
+        ui->labelSerialPort->setText(label);
+        setWindowTitle(titleBase + QStringLiteral(" >>>") + p.name);
+        TRACE << "Serial Open:" << label;
+    } else {
+        ui->labelSerialPort->setEnabled(false);
+        ui->lineEditSerial->setEnabled(false);
+        QMessageBox::critical(this, tr("Error"), serial->errorString());
+        ui->statusBar->showMessage(tr("Open error"));
+    }
+}
+
+void MainWindow::closeSerialPort()
+{
+    if (!serial->isOpen() || flag(serial, closingFlag))
+        return;
+    setFlag(serial, closingFlag, true);
+    serial->close();
+    setFlag(serial, closingFlag, false);
+    setFlag(serial, lostFlag, false);
+    TRACE << "Serial Closed!";
+}
+
+void MainWindow::handleSerialError(QSerialPort::SerialPortError error)
+{
+    // ui is gone once the window is being destroyed: the port closing with it reports nothing.
+    if (!ui || flag(serial, closingFlag))
+        return;
+
+    if (error == QSerialPort::ReadError) {
+        // Qt reports a hung-up line (device unplugged, pseudo-terminal's other end closed) only as
+        // reads that return nothing. Ask the line for its state: a dead line fails that with a
+        // resource error, which arrives here (nested) and is handled as the device going away.
+        if (serial->isOpen() && !flag(serial, lostFlag))
+            serial->pinoutSignals();
+        return;
+    }
+    if (error != QSerialPort::ResourceError)
+        return;
+
+    if (serial->isOpen()) {
+        if (flag(serial, lostFlag))
+            return; // one box per loss; the port closes when it is dismissed
+        setFlag(serial, lostFlag, true);
+        quietReads(serial);
+        QMessageBox::critical(this, tr("Critical Error"), serial->errorString());
+        closeSerialPort();
+    } else {
+        QMessageBox::warning(this, tr("Serial Port"), serial->errorString());
+    }
+}
+
+void MainWindow::slotSerialChange()
+{
+    closeSerialPort();
+    openSerialPort();
+}
 
 void MainWindow::slotTcpRX(QString text)
 {
     TRACE << "TCP" << text;
     logTcpPane(fontDarkBlue, QStringLiteral("TCP>"), text);
     logSerialPane(fontDarkBlue, QStringLiteral("&gt;"), text);
+
+    QString terminated = text;
+    if (!terminated.endsWith(QLatin1String("\r\n")))
+        terminated += QStringLiteral("\r\n");
+    const QByteArray command = terminated.toLocal8Bit();
+
+    if (text::startsWithOp(terminated)) {
+        TRACE << command;
+        if (serial->isOpen())
+            writeSerialData(command);
+    }
+    // settings is null only while the dialog's own constructor shows its no-port box.
+    if (!settings || !settings->portAvailable)
+        emit sigWriteTCPdata(localanswer::answer(terminated));
 }
 
-void MainWindow::openSerialPort() {}
-void MainWindow::closeSerialPort() {}
-void MainWindow::writeSerialData(const QByteArray &) {}
-void MainWindow::readSerialData() {}
-void MainWindow::handleSerialError(QSerialPort::SerialPortError) {}
-void MainWindow::slotSerialChange() {}
-void MainWindow::on_lineEditSerial_returnPressed() {}
+void MainWindow::writeSerialData(const QByteArray &data)
+{
+    if (!serial->isWritable()) {
+        QMessageBox::critical(this, tr("Error"), serial->errorString());
+        ui->statusBar->showMessage(tr("Write Serial Error!"));
+        return;
+    }
+    serial->write(data);
+    if (!serial->waitForBytesWritten(1000))
+        logSerialPlain(QStringLiteral("TimeOut!!!"));
+    const QString written = text::utf8UpToNul(data);
+    lastCommand = written.simplified();
+    TRACE << "Srial Written:" << lastCommand;
+    logSerialPane(fontRed, QStringLiteral("&gt;&gt;&gt;"), written);
+}
+
+void MainWindow::readSerialData()
+{
+    if (!ui || !serial->canReadLine())
+        return;
+    const QByteArray line = serial->readLine();
+    const QString lineText = text::utf8UpToNul(line);
+    const QString prefix = QStringLiteral("&lt;&lt;&lt;");
+
+    const serialreply::Kind kind = serialreply::classify(lineText, lastCommand);
+    if (kind == serialreply::Kind::Echo)
+        return;
+    if (kind == serialreply::Kind::Reply) {
+        TRACE << "Got OP response:" << line;
+        emit sigWriteTCPdata(line);
+        logTcpPane(fontDarkBlue, prefix, lineText);
+        // Lets the pane repaint during a burst; a nested call may take the next line meanwhile.
+        QCoreApplication::processEvents();
+    }
+    logSerialPane(fontDarkBlue, prefix, lineText);
+}
+
+void MainWindow::on_lineEditSerial_returnPressed()
+{
+    const QString command = ui->lineEditSerial->text() + QStringLiteral("\r");
+    if (serial->isOpen())
+        writeSerialData(command.toLocal8Bit());
+}
