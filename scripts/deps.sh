@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Tolvane needs to build, run and test, but only those missing.
+# Safe to run again and again: with everything present it changes nothing and needs no network.
+set -euo pipefail
+
+packages=(
+    cmake                     # build system
+    g++                       # C++17 compiler
+    make                      # what cmake generates for
+    qtbase5-dev               # Qt 5 Core, Gui, Widgets, Network and Test
+    qtbase5-dev-tools         # moc, uic and rcc for the forms, signals and embedded resources
+    libqt5serialport5-dev     # Qt serial port module: the projector's line
+    qttools5-dev-tools        # Qt Designer, for editing the .ui forms
+    xvfb                      # a display for running without a desktop, and for the screenshot
+    xauth                     # xvfb-run needs it to hand the display to the program
+    fonts-liberation          # Liberation Mono, the traffic panes' font; Liberation Sans stands in for Arial
+    iproute2                  # ip: brings loopback up in the tests' private network namespaces
+    util-linux                # unshare: gives each test its own network namespace
+)
+
+# Only a fully installed package counts; half-configured or removed ones are installed again.
+declare -A installed=()
+while read -r name status; do
+    [ "$status" = "install ok installed" ] && installed[${name%%:*}]=1
+done < <(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null || true)
+
+missing=()
+for p in "${packages[@]}"; do
+    [ -n "${installed[$p]:-}" ] || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "deps: installing ${missing[*]}"
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "deps: not root and no sudo; install: ${missing[*]}" >&2; exit 1; }
+    sudo=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
