@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Builds Tolvane into build/ and starts it.
+#   scripts/run.sh                       the bridge on this machine's serial ports
+#   scripts/run.sh --virtual-projector [PROJECTOR OPTION]...
+#                                        the bridge on a stand-in projector (see
+#                                        build/bin/virtual-projector --help), with settings of its own
+# Without a display the program runs under Xvfb, so the bridge still works (TCP 7000, UDP 35070).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+virtual=0
+if [ "${1:-}" = "--virtual-projector" ]; then
+    virtual=1
+    shift
+fi
+args=("$@")
+
+scripts/deps.sh
+targets=(tolvane)
+[ $virtual -eq 1 ] && targets+=(virtual-projector)
+scripts/build.sh build -- "${targets[@]}"
+
+launcher=()
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "run: no DISPLAY or WAYLAND_DISPLAY: running Tolvane under Xvfb (no window to see; the bridge still works)"
+    launcher=(xvfb-run -a -s "-screen 0 1280x800x24")
+fi
+
+if [ $virtual -eq 0 ]; then
+    exec "${launcher[@]}" build/bin/tolvane "${args[@]}"
+fi
+
+# A stand-in projector on a pseudo-terminal, and a settings folder of our own pointing at it.
+work=$(mktemp -d)
+projector_pid=
+cleanup() {
+    if [ -n "$projector_pid" ]; then
+        kill -TERM "$projector_pid" 2>/dev/null || true
+        wait "$projector_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+build/bin/virtual-projector "${args[@]}" >"$work/projector.out" &
+projector_pid=$!
+port=
+for _ in $(seq 100); do # up to 5 s for the first full line
+    if [ "$(wc -l <"$work/projector.out")" -ge 1 ]; then
+        port=$(head -n 1 "$work/projector.out")
+        break
+    fi
+    kill -0 "$projector_pid" 2>/dev/null || { echo "run: virtual-projector stopped" >&2; exit 1; }
+    sleep 0.05
+done
+[ -n "$port" ] || { echo "run: virtual-projector did not name its terminal" >&2; exit 1; }
+
+mkdir -p "$work/data/tolvane"
+cat >"$work/data/tolvane/Tolvane.ini" <<INI
+[Default]
+Port=$port
+BaudRate=9600
+DataBits=8
+Parity=None
+StopBits=1
+FlowControl=None
+LocalEcho=true
+INI
+echo "run: virtual projector on $port (settings in $work/data/tolvane/Tolvane.ini)"
+
+status=0
+XDG_DATA_HOME=$work/data TOLVANE_SERIAL_PORTS=$port "${launcher[@]}" build/bin/tolvane || status=$?
+exit $status
