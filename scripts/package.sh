@@ -5,11 +5,11 @@ set -euo pipefail
 
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}
+scripts/deps.sh
 command -v dpkg-shlibdeps >/dev/null || { echo "package: dpkg-shlibdeps is missing (apt-get install dpkg-dev)" >&2; exit 1; }
 
 # A package never carries the sanitizers; the programs are installed under /usr.
-cmake -S . -B "$build" -DCMAKE_INSTALL_PREFIX=/usr -DTOLVANE_SANITIZE=OFF >/dev/null
-cmake --build "$build" --target tolvane-package-contents -j "$(nproc)"
+scripts/build.sh "$build" -DCMAKE_INSTALL_PREFIX=/usr -DTOLVANE_SANITIZE=OFF -- tolvane-package-contents
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 deb=$build/tolvane_${version}_$(dpkg --print-architecture).deb

@@ -1,0 +1,212 @@
+#!/usr/bin/env bash
+# Builds the Debian package and checks it the way a technician meets it: control fields and
+# dependencies, the file list, the desktop entry, AppStream metainfo and man pages, and the installed
+# program starting under Xvfb with its title, answering on TCP 7000 and exiting cleanly when its
+# window is closed. The package is unpacked into a temporary folder, never installed on this machine.
+set -euo pipefail
+
+cd "$(dirname "$0")/../.."
+here=$(pwd)
+self=$here/scripts/test.d/50-package.sh
+title="Tolvane-0.9.1.0 UDPRX@35070/IP@???" # only loopback in the test's network namespace
+failures=0
+
+check() { # description command...
+    local what=$1
+    shift
+    if "$@"; then
+        echo "PASS $what"
+    else
+        echo "FAIL $what"
+        failures=$((failures + 1))
+    fi
+}
+
+# Sends WM_DELETE_WINDOW to a window, as a window manager's close button does.
+close_window() { # window-id
+    python3 - "$1" <<'EOF'
+import ctypes, sys
+x = ctypes.CDLL("libX11.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+x.XInternAtom.restype = ctypes.c_ulong
+x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
+x.XFlush.argtypes = x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+
+class ClientMessage(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
+
+class Event(ctypes.Union):
+    _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
+
+display = x.XOpenDisplay(None)
+if not display:
+    sys.exit("close_window: cannot open the display")
+window = int(sys.argv[1])
+event = Event()
+event.xclient.type = 33  # ClientMessage
+event.xclient.window = window
+event.xclient.message_type = x.XInternAtom(display, b"WM_PROTOCOLS", 0)
+event.xclient.format = 32
+event.xclient.data[0] = x.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+x.XSendEvent(display, window, 0, 0, ctypes.byref(event))
+x.XFlush(display)
+x.XCloseDisplay(display)
+EOF
+}
+
+# The program from the unpacked package, run inside a private network namespace (it listens on the
+# bridge's ports and answers discovery) on an Xvfb display of its own.
+run_inside() { # unpacked-root work-folder
+    local root=$1 work=$2 display="" box=0 main="" name rc
+    xpid="" pid="" # global: the EXIT trap runs after this function returned
+    ip link set lo up
+    stop() {
+        [ -n "$pid" ] && kill "$pid" 2>/dev/null
+        [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
+        true
+    }
+    trap stop EXIT
+
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+    xpid=$!
+    for _ in $(seq 100); do
+        display=$(head -n 1 "$work/display" 2>/dev/null || true)
+        [ -n "$display" ] && break
+        sleep 0.1
+    done
+    [ -n "$display" ] || { echo "FAIL Xvfb did not start"; cat "$work/xvfb.log"; return 1; }
+    export DISPLAY=:$display
+
+    mkdir -p "$work/home" "$work/runtime" && chmod 700 "$work/runtime"
+    env -u LD_LIBRARY_PATH -u QT_QPA_PLATFORM HOME="$work/home" XDG_DATA_HOME="$work/home/data" \
+        XDG_CONFIG_HOME="$work/home/config" XDG_RUNTIME_DIR="$work/runtime" TOLVANE_SERIAL_PORTS= \
+        "$root/usr/bin/tolvane" >"$work/tolvane.log" 2>&1 &
+    pid=$!
+
+    # With no serial port the "Serial Port Not Available" box comes first; the window follows its OK.
+    for _ in $(seq 300); do
+        kill -0 "$pid" 2>/dev/null || break
+        if [ $box -eq 0 ]; then
+            name=$(xdotool search --onlyvisible --name '^Serial Port Not Available$' 2>/dev/null | head -n 1 || true)
+            if [ -n "$name" ]; then
+                box=1
+                close_window "$name"
+            fi
+        fi
+        main=$(xdotool search --onlyvisible --name '^Tolvane-' 2>/dev/null | head -n 1 || true)
+        [ -n "$main" ] && break
+        sleep 0.1
+    done
+    check "the no-port box appeared and closed" [ $box -eq 1 ]
+    if [ -z "$main" ]; then
+        echo "FAIL the main window did not appear"
+        cat "$work/tolvane.log"
+        return 1
+    fi
+    name=$(xdotool getwindowname "$main")
+    check "window title is '$title' (got '$name')" [ "$name" = "$title" ]
+    check "the packaged probe gets the bridge's own answer on TCP 7000" \
+        [ "$("$root/usr/bin/tolvane-probe" send 127.0.0.1 'op model ?' --timeout 5000)" = "OP MODEL=KT5520M" ]
+    check "the packaged doctor sees tolvane on TCP 7000" \
+        grep -q "^OK   tcp 7000: taken by tolvane (pid $pid)" <("$root/usr/bin/tolvane-probe" doctor || true)
+
+    close_window "$main"
+    for _ in $(seq 150); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+        echo "FAIL tolvane still runs 15 s after its window was closed"
+        return 1
+    fi
+    rc=0
+    wait "$pid" || rc=$?
+    pid=""
+    check "tolvane exits with 0 when its window is closed (got $rc)" [ $rc -eq 0 ]
+    [ $failures -eq 0 ]
+}
+
+if [ "${1:-}" = "--inside" ]; then
+    run_inside "$2" "$3"
+    exit
+fi
+
+# What the checks need, installed only when missing.
+needed=(dpkg-dev desktop-file-utils appstream xdotool x11-utils xvfb man-db python3 iproute2 util-linux)
+missing=()
+for p in "${needed[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "package test: installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null 2>&1 \
+        || { apt-get update -qq && apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; }
+fi
+
+build=${TOLVANE_BUILD:-$here/build}
+deb=$(BUILD_DIR=$build scripts/package.sh | tail -n 1)
+arch=$(dpkg --print-architecture)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+check "package file is tolvane_0.9.1.0_$arch.deb" [ "$(basename "$deb")" = "tolvane_0.9.1.0_$arch.deb" ]
+check "Package, Version and Architecture fields" \
+    [ "$(dpkg-deb -f "$deb" Package Version Architecture)" = "$(printf 'Package: tolvane\nVersion: 0.9.1.0\nArchitecture: %s' "$arch")" ]
+for field in Maintainer Description Section Homepage; do
+    check "$field field is set" [ -n "$(dpkg-deb -f "$deb" "$field")" ]
+done
+depends=$(dpkg-deb -f "$deb" Depends | tr ',|' '\n\n' | sed 's/^ *//; s/[ (].*//')
+for dep in libqt5core5a libqt5widgets5 libqt5network5 libqt5serialport5 fonts-liberation; do
+    check "Depends names $dep" grep -qx "$dep" <<<"$depends"
+done
+
+# No maintainer scripts: installing changes nobody's groups, and removing leaves nothing behind.
+dpkg-deb -e "$deb" "$work/control"
+check "control archive holds only control and md5sums" [ "$(ls "$work/control" | tr '\n' ' ')" = "control md5sums " ]
+
+app=org.example.tolvane.Tolvane
+expected=(
+    ./usr/bin/tolvane ./usr/bin/tolvane-probe
+    ./usr/share/applications/$app.desktop ./usr/share/metainfo/$app.metainfo.xml
+    ./usr/share/doc/tolvane/copyright
+    ./usr/share/man/man1/tolvane.1.gz ./usr/share/man/man1/tolvane-probe.1.gz
+)
+for size in 48 64 128 256; do expected+=(./usr/share/icons/hicolor/${size}x${size}/apps/$app.png); done
+if [ -x "$build/bin/virtual-projector" ]; then
+    expected+=(./usr/bin/virtual-projector ./usr/share/man/man1/virtual-projector.1.gz)
+fi
+files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
+check "file list is exactly the programs, desktop entry, metainfo, icons, man pages and copyright" \
+    [ "$files" = "$(printf '%s\n' "${expected[@]}" | sort)" ]
+[ "$files" = "$(printf '%s\n' "${expected[@]}" | sort)" ] || diff <(echo "$files") <(printf '%s\n' "${expected[@]}" | sort) || true
+
+root=$work/root
+dpkg-deb -x "$deb" "$root"
+check "desktop entry validates" desktop-file-validate "$root/usr/share/applications/$app.desktop"
+check "desktop entry starts tolvane" grep -qx 'Exec=tolvane' "$root/usr/share/applications/$app.desktop"
+check "AppStream metainfo validates" appstreamcli validate --no-net "$root/usr/share/metainfo/$app.metainfo.xml"
+for page in "$root"/usr/share/man/man1/*.1.gz; do
+    warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
+    check "man page $(basename "$page") formats without warnings${warnings:+: $warnings}" [ -z "$warnings" ]
+done
+for program in "$root"/usr/bin/*; do
+    check "$(basename "$program") carries no build-tree library path" \
+        bash -c "! readelf -d '$program' | grep -qE 'RPATH|RUNPATH'"
+done
+check "tolvane-probe --help works" "$root/usr/bin/tolvane-probe" --help >/dev/null
+
+if unshare -n "$self" --inside "$root" "$work"; then :; else
+    failures=$((failures + 1))
+fi
+
+if [ $failures -eq 0 ]; then
+    echo "package test: all checks passed ($deb)"
+else
+    echo "package test: $failures checks failed"
+    exit 1
+fi
