@@ -8,6 +8,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <cstring>
+
 MyServer::MyServer(QObject *parent)
     : QObject(parent)
 {
@@ -39,14 +41,15 @@ void MyServer::startRead()
     // pending beyond that is read in further rounds of the same notification.
     do {
         char buffer[1024];
-        memset(buffer, 0, sizeof buffer);
+        std::memset(buffer, 0, sizeof buffer);
         const qint64 wanted = qMin<qint64>(tcpSocket->bytesAvailable(), sizeof buffer - 1);
-        const qint64 got = tcpSocket->read(buffer, wanted);
+        // A closed client has nothing to read; reading it anyway would only make Qt complain.
+        const qint64 got = wanted > 0 ? tcpSocket->read(buffer, wanted) : 0;
         const QString text = text::utf8UpToNul(QByteArray(buffer, int(qMax<qint64>(got, 0))));
         TRACE << text << "\n";
         emit sigSendTCPdata(text.simplified());
-        // A slot may have run the event loop meanwhile; the current client can have changed.
-    } while (tcpSocket && tcpSocket->bytesAvailable() > 0);
+        // The slot may have run the event loop: the current client can have changed or closed since.
+    } while (tcpSocket->bytesAvailable() > 0);
 }
 
 void MyServer::connectionAboutToClose()

@@ -4,7 +4,6 @@
 #include "core/trace.h"
 
 #include <QHostAddress>
-#include <QNetworkDatagram>
 #include <QTime>
 #include <QUdpSocket>
 
