@@ -2,6 +2,8 @@
 
 #include "core/version.h"
 
+#include <QRegularExpression>
+
 namespace discovery {
 
 bool isProbe(const QString &record)
@@ -23,6 +25,25 @@ QString destination(const QString &ip, bool windows10)
         return QStringLiteral("255.255.255.255");
     const int dot = ip.lastIndexOf(QLatin1Char('.'));
     return (dot < 0 ? ip : ip.left(dot)) + QStringLiteral(".255");
+}
+
+bool parseReply(const QByteArray &bytes, Reply *out)
+{
+    static const QRegularExpression form(QStringLiteral(
+        "\\Aip=([^;]*);mac=([^;]*);model=([^;]*);serial=([^;]*?-(-?[0-9]+));\\z"));
+    const QRegularExpressionMatch m = form.match(QString::fromUtf8(bytes));
+    if (!m.hasMatch())
+        return false;
+    bool ok = false;
+    const qint64 counter = m.captured(5).toLongLong(&ok);
+    if (!ok)
+        return false;
+    out->ip = m.captured(1);
+    out->mac = m.captured(2);
+    out->model = m.captured(3);
+    out->serial = m.captured(4);
+    out->counter = counter;
+    return true;
 }
 
 QT_WARNING_PUSH

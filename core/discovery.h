@@ -16,6 +16,18 @@ QByteArray reply(const QString &ip, const QString &mac, int count);
 // (the whole text plus ".255" when it has no "."), elsewhere 255.255.255.255.
 QString destination(const QString &ip, bool windows10);
 
+// A reply read back into its fields, as a discovery client sees it.
+struct Reply {
+    QString ip;
+    QString mac;
+    QString model;
+    QString serial;       // the whole tag, e.g. "Tolvane-3"
+    qint64 counter = -1;  // the number after the tag's last "-"
+};
+
+// Reads bytes of the reply's form back; false (and *out untouched) for anything else.
+bool parseReply(const QByteArray &bytes, Reply *out);
+
 // True only for the toolkit's Windows 10 value.
 bool isWindows10(int winVersion);
 

@@ -12,4 +12,11 @@ QString utf8UpToNul(const QByteArray &bytes);
 // True when the text begins with "op " in any letter case: a projector command or reply.
 bool startsWithOp(const QString &text);
 
+// The bytes as one printable line: \\ \0 \t \r \n for themselves, \xHH for every other byte outside
+// printable ASCII, so what a peer sent can be shown (and compared) exactly.
+QString escapeBytes(const QByteArray &bytes);
+
+// The reverse of escapeBytes; other characters are taken as UTF-8. False for a bad escape.
+bool unescapeBytes(const QString &text, QByteArray *out);
+
 } // namespace text

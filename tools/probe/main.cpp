@@ -5,9 +5,11 @@
 
 static void usage(QTextStream &out)
 {
-    out << "usage: tolvane-probe discover [--to ADDRESS] [--wait MS]\n"
-           "       tolvane-probe send HOST COMMAND [--timeout MS]\n"
-           "       tolvane-probe doctor\n";
+    out << "usage: tolvane-probe discover [--to ADDRESS] [--wait MS] [--raw] [--payload TEXT] [--port N]\n"
+           "                              [--listen-port N]\n"
+           "       tolvane-probe send HOST COMMAND [--timeout MS] [--quiet MS] [--port N]\n"
+           "       tolvane-probe doctor\n"
+           "'tolvane-probe COMMAND --help' tells more.\n";
 }
 
 int main(int argc, char *argv[])
