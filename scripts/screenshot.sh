@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# Takes docs/screenshot.png: the real Tolvane window under Xvfb, with a window manager for the title
+# bar, bridged to the virtual projector, after a few commands over TCP and one datagram (all sent to
+# loopback).
+# Everything runs in a private network namespace (unshare -n, loopback only), so nothing leaves
+# this machine and no real serial port is touched.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+if [ "${1:-}" != "--inside" ]; then
+    scripts/deps.sh
+    # Only this script needs these: screen capture, window lookup and a window manager.
+    extra=()
+    for p in imagemagick x11-utils openbox; do
+        [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" = "install ok installed" ] || extra+=("$p")
+    done
+    if [ ${#extra[@]} -gt 0 ]; then
+        echo "screenshot: installing ${extra[*]}"
+        DEBIAN_FRONTEND=noninteractive apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${extra[@]}"
+    fi
+    scripts/build.sh build -- tolvane virtual-projector
+    mkdir -p docs
+    exec timeout -k 10 120 unshare -n bash "$0" --inside
+fi
+
+# --- inside the private network namespace ---
+ip link set lo up
+# A stand-in network card (a veth pair that exists only in here) with a documentation address, so the
+# title shows an address as on a real machine. Nothing is ever sent to it.
+if ip link add eth0 type veth peer name eth1 2>/dev/null; then
+    ip addr add 192.0.2.10/24 dev eth0
+    ip link set eth0 up
+    ip link set eth1 up
+fi
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    local i
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        kill -TERM "${pids[$i]}" 2>/dev/null || true
+        wait "${pids[$i]}" 2>/dev/null || true
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Waits up to $1 tenths of a second for the command to succeed.
+wait_for() {
+    local tries=$1
+    shift
+    for ((; tries > 0; tries--)); do
+        "$@" >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    echo "screenshot: timed out waiting for: $*" >&2
+    return 1
+}
+
+# A display of our own; Xvfb names its number on the pipe.
+exec {dfd}<> <(:)
+Xvfb -displayfd "$dfd" -screen 0 1180x760x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+read -r -t 10 -u "$dfd" display || { echo "screenshot: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+export DISPLAY=:$display
+openbox >"$work/openbox.log" 2>&1 &
+pids+=($!)
+
+build/bin/virtual-projector --delay 20 >"$work/projector.out" &
+pids+=($!)
+wait_for 50 grep -q . "$work/projector.out"
+port=$(head -n 1 "$work/projector.out")
+
+mkdir -p "$work/data/tolvane"
+printf '[Default]\nPort=%s\nBaudRate=9600\nDataBits=8\nParity=None\nStopBits=1\nFlowControl=None\nLocalEcho=true\n' \
+    "$port" >"$work/data/tolvane/Tolvane.ini"
+XDG_DATA_HOME=$work/data TOLVANE_SERIAL_PORTS=$port build/bin/tolvane >"$work/tolvane.log" 2>&1 &
+pids+=($!)
+wait_for 100 bash -c 'xwininfo -root -tree | grep -q "Tolvane-0.9.1.0"'
+wait_for 50 bash -c 'exec 3<>/dev/tcp/127.0.0.1/7000'
+
+# A control program's session: each command, then its reply.
+exec 3<>/dev/tcp/127.0.0.1/7000
+for command in "op status ?" "op input ?" "op lamp ?"; do
+    printf '%s' "$command" >&3
+    read -r -t 3 -u 3 reply || true
+    echo "screenshot: $command -> ${reply%$'\r'}"
+done
+# Any datagram on the bridge's UDP port is shown; this one is not a discovery probe.
+printf 'hello from the screenshot script' >/dev/udp/127.0.0.1/35070
+sleep 1 # let the panes repaint
+exec 3>&-
+
+import -window root "$work/screen.png"
+convert "$work/screen.png" -trim +repage "$root/docs/screenshot.png"
+identify "$root/docs/screenshot.png"
