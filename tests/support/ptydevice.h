@@ -1,0 +1,73 @@
+#pragma once
+
+// A projector played by the test: the master side of a pseudo-terminal. The bridge opens the slave
+// path like any serial port; the test reads exactly what reached the line and writes exact bytes back.
+// Header-only, POSIX (tests only).
+
+#include <QByteArray>
+#include <QString>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+class PtyDevice
+{
+public:
+    PtyDevice()
+    {
+        int slave = -1;
+        char name[128] = {};
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+            master = -1;
+            return;
+        }
+        // Only the bridge holds the slave open, as with a real port.
+        ::close(slave);
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+        path = QString::fromLocal8Bit(name);
+    }
+    ~PtyDevice() { unplug(); }
+    PtyDevice(const PtyDevice &) = delete;
+    PtyDevice &operator=(const PtyDevice &) = delete;
+
+    bool isValid() const { return master >= 0; }
+    QString slavePath() const { return path; }
+
+    // Everything the bridge wrote to the line so far (reads what is pending, never blocks).
+    QByteArray received()
+    {
+        char buffer[4096];
+        while (master >= 0) {
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            got.append(buffer, int(n));
+        }
+        return got;
+    }
+    void forget() { received(); got.clear(); }
+
+    bool send(const QByteArray &bytes)
+    {
+        return master >= 0 && ::write(master, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
+
+    // The line settings the bridge applied (the master reports the slave's termios).
+    bool attributes(termios *t) const { return master >= 0 && ::tcgetattr(master, t) == 0; }
+
+    // The cable pulled: the line hangs up under the bridge.
+    void unplug()
+    {
+        if (master >= 0)
+            ::close(master);
+        master = -1;
+    }
+
+private:
+    int master = -1;
+    QString path;
+    QByteArray got;
+};
