@@ -46,8 +46,8 @@ int value(const QString &stored, const QVector<Row> &table)
 
 bool boolean(const QString &stored)
 {
-    return !(stored.isEmpty() || stored == QLatin1String("0")
-             || stored.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0);
+    // The same rule QSettings applies to a stored boolean.
+    return !(stored.isEmpty() || stored == QLatin1String("0") || stored.toLower() == QLatin1String("false"));
 }
 
 } // namespace inivalue
