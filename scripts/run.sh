@@ -2,8 +2,9 @@
 # Builds Tolvane into build/ and starts it.
 #   scripts/run.sh                       the bridge on this machine's serial ports
 #   scripts/run.sh --virtual-projector [PROJECTOR OPTION]...
-#                                        the bridge on a stand-in projector (see
-#                                        build/bin/virtual-projector --help), with settings of its own
+#                                        the bridge on a stand-in projector (options: see
+#                                        build/bin/virtual-projector --help; default --delay 100),
+#                                        with a settings folder of its own, removed on exit
 # Without a display the program runs under Xvfb, so the bridge still works (TCP 7000, UDP 35070).
 set -euo pipefail
 
@@ -45,6 +46,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+# The bridge takes one line per burst of serial data, as with a real projector, which answers a
+# while after echoing; so give the stand-in a projector's pace unless told otherwise.
+[ ${#args[@]} -gt 0 ] || args=(--delay 100)
 build/bin/virtual-projector "${args[@]}" >"$work/projector.out" &
 projector_pid=$!
 port=

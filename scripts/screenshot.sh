@@ -79,10 +79,15 @@ printf '[Default]\nPort=%s\nBaudRate=9600\nDataBits=8\nParity=None\nStopBits=1\n
 XDG_DATA_HOME=$work/data TOLVANE_SERIAL_PORTS=$port build/bin/tolvane >"$work/tolvane.log" 2>&1 &
 pids+=($!)
 wait_for 100 bash -c 'xwininfo -root -tree | grep -q "Tolvane-0.9.1.0"'
-wait_for 50 bash -c 'exec 3<>/dev/tcp/127.0.0.1/7000'
 
-# A control program's session: each command, then its reply.
-exec 3<>/dev/tcp/127.0.0.1/7000
+# A control program's session: each command, then its reply. The bridge closes its current client
+# whenever any earlier client leaves, so connect once and keep that connection.
+connected=0
+for _ in $(seq 50); do
+    if exec 3<>/dev/tcp/127.0.0.1/7000; then connected=1; break; fi 2>/dev/null
+    sleep 0.1
+done
+[ $connected -eq 1 ] || { echo "screenshot: the bridge does not listen on TCP 7000" >&2; exit 1; }
 for command in "op status ?" "op input ?" "op lamp ?"; do
     printf '%s' "$command" >&3
     read -r -t 3 -u 3 reply || true
