@@ -7,6 +7,7 @@
 #include "mainwindow.h"
 #include "testenv.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QSerialPort>
 #include <QSettings>
 #include <QStatusBar>
@@ -91,6 +93,14 @@ struct Bridge {
     {
         client.abort();
         window.reset();
+        // The settings dialog has no parent and outlives the window by design; tests tidy it up.
+        // Guarded: deleting it also deletes top-level children of its own (combo box pop-ups).
+        QList<QPointer<QWidget>> tops;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            tops.append(w);
+        for (const QPointer<QWidget> &w : tops)
+            if (w && w->inherits("SettingsDialog"))
+                delete w.data();
     }
 
     // Connects the client and waits until the server has taken it as its current client.
