@@ -30,14 +30,11 @@ class TestSerialPort : public QObject
 private slots:
     void opensWithTheIniParameters_data();
     void opensWithTheIniParameters();
-    void failedOpenShowsErrorAndStatus();
-    void failedReopenKeepsTitleAndDropsCommands();
+    void failedReopenReportsErrorKeepsTitleDropsCommands();
     void lostDeviceIsReportedOnceAndThePortCloses();
     void eachLossGetsItsOwnBox();
     void readErrorOnDeadLineIsTakenAsLoss();
-    void windowClosesQuietlyOnADeadLine();
-    void resourceErrorWhileClosedOnlyWarns();
-    void writeOnClosedPortReportsError();
+    void errorsWithThePortClosed();
     void stoppedLineMakesTheWriteTimeOut();
 };
 
@@ -110,28 +107,7 @@ void TestSerialPort::opensWithTheIniParameters()
     QCOMPARE(bridge.port()->parity(), parity);
 }
 
-void TestSerialPort::failedOpenShowsErrorAndStatus()
-{
-    QTemporaryDir dir;
-    const QString missing = dir.filePath(QStringLiteral("ttyMissing0"));
-    rig::usePort(missing, missing);
-    rig::Bridge bridge;
-
-    QCOMPARE(bridge.boxes.count(), 1);
-    const BoxCatcher::Box box = bridge.boxes.last();
-    QCOMPARE(box.title, QStringLiteral("Error"));
-    QCOMPARE(box.icon, QMessageBox::Critical);
-    QCOMPARE(box.parentClass, QStringLiteral("MainWindow"));
-    QCOMPARE(box.text, bridge.port()->errorString());
-    QVERIFY(!box.text.isEmpty());
-    QCOMPARE(bridge.status(), QStringLiteral("Open error"));
-    QVERIFY(!bridge.port()->isOpen());
-    QVERIFY(!bridge.label()->isEnabled());
-    QVERIFY(!bridge.editor()->isEnabled());
-    QVERIFY(!bridge.window->windowTitle().contains(QStringLiteral(">>>")));
-}
-
-void TestSerialPort::failedReopenKeepsTitleAndDropsCommands()
+void TestSerialPort::failedReopenReportsErrorKeepsTitleDropsCommands()
 {
     PtyDevice device;
     QVERIFY(device.isValid());
@@ -157,10 +133,18 @@ void TestSerialPort::failedReopenKeepsTitleAndDropsCommands()
     bridge.window->slotSerialChange();
 
     QCOMPARE(bridge.boxes.count(), 1);
-    QCOMPARE(bridge.boxes.last().title, QStringLiteral("Error"));
+    const BoxCatcher::Box box = bridge.boxes.last();
+    QCOMPARE(box.title, QStringLiteral("Error"));
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QCOMPARE(box.parentClass, QStringLiteral("MainWindow"));
+    QCOMPARE(box.text, bridge.port()->errorString());
+    QVERIFY(!box.text.isEmpty());
     QVERIFY(!openDuringBox);
     QVERIFY(loggedDuringBox);
     QCOMPARE(bridge.status(), QStringLiteral("Open error"));
+    QVERIFY(!bridge.port()->isOpen());
+    QVERIFY(!bridge.label()->isEnabled());
+    QVERIFY(!bridge.editor()->isEnabled());
     QCOMPARE(bridge.window->windowTitle(), title);
     QVERIFY(!bridge.serialPane().contains(QStringLiteral(">>>")));
     QCOMPARE(answers.count(), 0);
@@ -268,47 +252,23 @@ void TestSerialPort::readErrorOnDeadLineIsTakenAsLoss()
     QVERIFY2(spentDuringBox >= 0 && spentDuringBox < 0.2, qPrintable(QString::number(spentDuringBox)));
 }
 
-// The port closes with the window; on a line that died unnoticed that close fails, and must not
-// reach a half-destroyed window or show a box.
-void TestSerialPort::windowClosesQuietlyOnADeadLine()
-{
-    PtyDevice device;
-    QVERIFY(device.isValid());
-    rig::usePort(device.slavePath(), device.slavePath());
-    auto bridge = std::make_unique<rig::Bridge>();
-    QVERIFY(bridge->port()->isOpen());
-    int boxes = 0;
-    bridge->boxes.whileOpen = [&](const BoxCatcher::Box &) { ++boxes; };
-    device.unplug();
-    bridge.reset();
-    QCOMPARE(boxes, 0);
-}
-
-void TestSerialPort::resourceErrorWhileClosedOnlyWarns()
+void TestSerialPort::errorsWithThePortClosed()
 {
     rig::noPorts();
     rig::Bridge bridge;
     bridge.boxes.clear(); // the no-port box of start-up
+    const QString pane = bridge.serialPane();
 
     bridge.window->handleSerialError(QSerialPort::WriteError);
     bridge.window->handleSerialError(QSerialPort::PermissionError);
     QCOMPARE(bridge.boxes.count(), 0);
-
     bridge.window->handleSerialError(QSerialPort::ResourceError);
     QCOMPARE(bridge.boxes.count(), 1);
     QCOMPARE(bridge.boxes.last().title, QStringLiteral("Serial Port"));
     QCOMPARE(bridge.boxes.last().icon, QMessageBox::Warning);
-}
-
-void TestSerialPort::writeOnClosedPortReportsError()
-{
-    rig::noPorts();
-    rig::Bridge bridge;
-    bridge.boxes.clear();
-    const QString pane = bridge.serialPane();
 
     bridge.window->writeSerialData("op status ?\r\n");
-    QCOMPARE(bridge.boxes.count(), 1);
+    QCOMPARE(bridge.boxes.count(), 2);
     QCOMPARE(bridge.boxes.last().title, QStringLiteral("Error"));
     QCOMPARE(bridge.boxes.last().parentClass, QStringLiteral("MainWindow"));
     QCOMPARE(bridge.status(), QStringLiteral("Write Serial Error!"));
