@@ -141,7 +141,7 @@ void MainWindow::slotTcpRX(QString text)
         terminated += QStringLiteral("\r\n");
     const QByteArray command = terminated.toLocal8Bit();
 
-    if (text::startsWithOp(terminated)) {
+    if (text::startsWithOp(text)) {
         TRACE << command;
         if (serial->isOpen())
             writeSerialData(command);
