@@ -78,6 +78,8 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // The port closes with the window's children: nothing it reports may reach a half-destroyed window.
+    serial->disconnect(this);
     delete ui;
     ui = nullptr;
 }

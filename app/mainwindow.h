@@ -65,4 +65,6 @@ private:
     Ui::MainWindow *ui = nullptr;
     SettingsDialog *settings = nullptr;
     QSerialPort *serial = nullptr;
+    bool serialLost = false;    // the "Critical Error" box for the current loss is up
+    bool serialClosing = false; // our own close is running; errors it raises are no news
 };

@@ -15,22 +15,6 @@
 
 namespace {
 
-// Per-port state kept on the port object itself, so it dies with it.
-// "lost": the "Critical Error" box for the current loss is up; further errors belong to it.
-// "closing": our own close is running; a dead line makes that fail too, which is no news.
-const char lostFlag[] = "tolvaneLost";
-const char closingFlag[] = "tolvaneClosing";
-
-bool flag(const QSerialPort *port, const char *name)
-{
-    return port->property(name).toBool();
-}
-
-void setFlag(QSerialPort *port, const char *name, bool on)
-{
-    port->setProperty(name, on ? QVariant(true) : QVariant());
-}
-
 // A hung-up line stays readable and reads nothing, so Qt keeps polling it and reporting read errors.
 // Silence its read notifier until the port is closed (closing and reopening make fresh ones).
 void quietReads(QSerialPort *port)
@@ -65,7 +49,7 @@ void MainWindow::openSerialPort()
     serial->setFlowControl(p.flowControl);
 
     if (serial->open(QIODevice::ReadWrite)) {
-        setFlag(serial, lostFlag, false);
+        serialLost = false;
         ui->labelSerialPort->setEnabled(true);
         ui->lineEditSerial->setEnabled(true);
         ui->statusBar->showMessage(tr("Connected to %1 : %2, %3, %4, %5, %6")
@@ -86,26 +70,26 @@ void MainWindow::openSerialPort()
 
 void MainWindow::closeSerialPort()
 {
-    if (!serial->isOpen() || flag(serial, closingFlag))
+    if (!serial->isOpen() || serialClosing)
         return;
-    setFlag(serial, closingFlag, true);
+    serialClosing = true;
     serial->close();
-    setFlag(serial, closingFlag, false);
-    setFlag(serial, lostFlag, false);
+    serialClosing = false;
+    serialLost = false;
     TRACE << "Serial Closed!";
 }
 
 void MainWindow::handleSerialError(QSerialPort::SerialPortError error)
 {
     // ui is gone once the window is being destroyed: the port closing with it reports nothing.
-    if (!ui || flag(serial, closingFlag))
+    if (!ui || serialClosing)
         return;
 
     if (error == QSerialPort::ReadError) {
         // Qt reports a hung-up line (device unplugged, pseudo-terminal's other end closed) only as
         // reads that return nothing. Ask the line for its state: a dead line fails that with a
         // resource error, which arrives here (nested) and is handled as the device going away.
-        if (serial->isOpen() && !flag(serial, lostFlag))
+        if (serial->isOpen() && !serialLost)
             serial->pinoutSignals();
         return;
     }
@@ -113,9 +97,9 @@ void MainWindow::handleSerialError(QSerialPort::SerialPortError error)
         return;
 
     if (serial->isOpen()) {
-        if (flag(serial, lostFlag))
+        if (serialLost)
             return; // one box per loss; the port closes when it is dismissed
-        setFlag(serial, lostFlag, true);
+        serialLost = true;
         quietReads(serial);
         QMessageBox::critical(this, tr("Critical Error"), serial->errorString());
         closeSerialPort();
