@@ -3,7 +3,6 @@
 #include <QList>
 #include <QMessageBox>
 #include <QObject>
-#include <QPointer>
 #include <functional>
 
 // Catches every message box as it opens, records it and closes it, so tests can assert on boxes
@@ -25,9 +24,7 @@ public:
     ~BoxCatcher() override;
 
     QList<Box> boxes;
-
-    // Runs inside the open box's event loop, before the box is closed.
-    std::function<void(const Box &)> whileOpen;
+    std::function<void(const Box &)> whileOpen; // runs inside the open box's event loop
 
     int count() const { return boxes.size(); }
     Box last() const { return boxes.isEmpty() ? Box() : boxes.last(); }

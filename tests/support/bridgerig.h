@@ -9,7 +9,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QLabel>
@@ -29,50 +28,27 @@ namespace rig {
 
 // Runs the event loop until the condition holds, at most the given time.
 template <typename Condition>
-bool waitFor(Condition condition, int timeoutMs = 5000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(5);
-    }
-    return true;
-}
+bool waitFor(Condition condition, int timeoutMs = 5000) { return QTest::qWaitFor(condition, timeoutMs); }
 
 struct LineSettings {
-    QString baudRate = QStringLiteral("9600");
-    QString dataBits = QStringLiteral("8");
-    QString parity = QStringLiteral("None");
-    QString stopBits = QStringLiteral("1");
-    QString flowControl = QStringLiteral("None");
+    QString baudRate = QStringLiteral("9600"), dataBits = QStringLiteral("8"), parity = QStringLiteral("None"),
+            stopBits = QStringLiteral("1"), flowControl = QStringLiteral("None");
 };
 
 // The ports the bridge will list, and the one its INI file names.
 inline void usePort(const QString &listed, const QString &iniPort, const LineSettings &line = LineSettings())
 {
     qputenv("TOLVANE_SERIAL_PORTS", listed.toLocal8Bit());
-    const QString ini = testenv::iniFile();
-    QDir().mkpath(QFileInfo(ini).absolutePath());
-    QFile::remove(ini);
-    QSettings file(ini, QSettings::IniFormat);
-    file.beginGroup(QStringLiteral("Default"));
-    file.setValue(QStringLiteral("Port"), iniPort);
-    file.setValue(QStringLiteral("BaudRate"), line.baudRate);
-    file.setValue(QStringLiteral("DataBits"), line.dataBits);
-    file.setValue(QStringLiteral("Parity"), line.parity);
-    file.setValue(QStringLiteral("StopBits"), line.stopBits);
-    file.setValue(QStringLiteral("FlowControl"), line.flowControl);
-    file.setValue(QStringLiteral("LocalEcho"), true);
-    file.endGroup();
-    file.sync();
+    QDir().mkpath(QFileInfo(testenv::iniFile()).absolutePath());
+    QFile::remove(testenv::iniFile());
+    QSettings file(testenv::iniFile(), QSettings::IniFormat);
+    const QStringList values{iniPort, line.baudRate, line.dataBits, line.parity, line.stopBits, line.flowControl};
+    const char *keys[] = {"Port", "BaudRate", "DataBits", "Parity", "StopBits", "FlowControl"};
+    for (int i = 0; i < values.size(); ++i)
+        file.setValue(QStringLiteral("Default/") + keys[i], values.at(i));
 }
 
-inline void noPorts()
-{
-    qputenv("TOLVANE_SERIAL_PORTS", "");
-}
+inline void noPorts() { qputenv("TOLVANE_SERIAL_PORTS", ""); }
 
 // Catcher first: the window's constructor may already show boxes.
 struct Bridge {
@@ -93,8 +69,8 @@ struct Bridge {
     {
         client.abort();
         window.reset();
-        // The settings dialog has no parent and outlives the window by design; tests tidy it up.
-        // Guarded: deleting it also deletes top-level children of its own (combo box pop-ups).
+        // The settings dialog has no parent and outlives the window by design. Guarded: deleting it
+        // also deletes top-level children of its own (combo box pop-ups).
         QList<QPointer<QWidget>> tops;
         for (QWidget *w : QApplication::topLevelWidgets())
             tops.append(w);
@@ -106,13 +82,11 @@ struct Bridge {
     // Connects the client and waits until the server has taken it as its current client.
     bool connectClient()
     {
-        if (!window) // inside the constructor's boxes: no way to see the server take it yet
-            return (client.connectToHost(QHostAddress::LocalHost, 7000), client.waitForConnected(3000));
-        const int before = window->findChildren<QTcpSocket *>().size();
+        const int before = window ? window->findChildren<QTcpSocket *>().size() : 0;
         client.connectToHost(QHostAddress::LocalHost, 7000);
-        if (!client.waitForConnected(3000))
-            return false;
-        return waitFor([&] { return window->findChildren<QTcpSocket *>().size() > before; }, 3000);
+        // Inside the constructor's boxes there is no window yet to see the server take it.
+        return client.waitForConnected(3000)
+            && (!window || waitFor([&] { return window->findChildren<QTcpSocket *>().size() > before; }, 3000));
     }
     void send(const QByteArray &bytes)
     {
@@ -128,10 +102,12 @@ struct Bridge {
     QLineEdit *editor() const { return window->findChild<QLineEdit *>(QStringLiteral("lineEditSerial")); }
 };
 
-// The pane's lines after the initial text, if it is still there.
+// The pane's lines, trimmed, after the initial text if it is still there.
 inline QStringList paneLines(const QString &pane)
 {
-    QStringList lines = pane.isEmpty() ? QStringList() : pane.split(QLatin1Char('\n'));
+    QStringList lines;
+    for (const QString &line : pane.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        lines << line.trimmed();
     if (!lines.isEmpty() && lines.first() == QLatin1String("Wait serial connection..."))
         lines.removeFirst();
     return lines;

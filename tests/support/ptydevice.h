@@ -7,7 +7,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <pty.h>
 #include <termios.h>
@@ -20,12 +19,9 @@ public:
     {
         int slave = -1;
         char name[128] = {};
-        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-            master = -1;
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
             return;
-        }
-        // Only the bridge holds the slave open, as with a real port.
-        ::close(slave);
+        ::close(slave); // only the bridge holds the slave open, as with a real port
         ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
         path = QString::fromLocal8Bit(name);
     }
@@ -40,21 +36,15 @@ public:
     QByteArray received()
     {
         char buffer[4096];
-        while (master >= 0) {
-            const ssize_t n = ::read(master, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
+        ssize_t n = 0;
+        while (master >= 0 && (n = ::read(master, buffer, sizeof buffer)) > 0)
             got.append(buffer, int(n));
-        }
         return got;
     }
-    void forget() { received(); got.clear(); }
-
     bool send(const QByteArray &bytes)
     {
         return master >= 0 && ::write(master, bytes.constData(), size_t(bytes.size())) == bytes.size();
     }
-
     // The line settings the bridge applied (the master reports the slave's termios).
     bool attributes(termios *t) const { return master >= 0 && ::tcgetattr(master, t) == 0; }
 

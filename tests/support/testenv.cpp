@@ -1,7 +1,6 @@
 #include "testenv.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QTemporaryDir>
 
 #include <cstdlib>
@@ -14,7 +13,6 @@ void isolate()
 {
     if (!home) {
         home = new QTemporaryDir; // lives for the whole test process
-        home->setAutoRemove(true);
         std::atexit([] { delete home; home = nullptr; });
     }
     qputenv("XDG_DATA_HOME", home->path().toUtf8());
@@ -24,14 +22,8 @@ void isolate()
         qputenv("TOLVANE_SERIAL_PORTS", "");
 }
 
-QString dataHome()
-{
-    return home ? home->path() : QString();
-}
+QString dataHome() { return home ? home->path() : QString(); }
 
-QString iniFile()
-{
-    return dataHome() + QStringLiteral("/") + QCoreApplication::applicationName() + QStringLiteral("/Tolvane.ini");
-}
+QString iniFile() { return dataHome() + QStringLiteral("/") + QCoreApplication::applicationName() + QStringLiteral("/Tolvane.ini"); }
 
 } // namespace testenv
