@@ -1,252 +1,285 @@
-// Commands from TCP and the manual editor to the device, and its replies back to the TCP client,
-// through a real TCP socket and a pseudo-terminal played by the test.
+// The serial link end to end: the port opened with the INI's parameters, failing and lost; commands
+// from TCP and the manual editor to the device and its replies back to the TCP client. Real TCP
+// sockets and a pseudo-terminal played by the test.
 #include "bridgerig.h"
 #include "ptydevice.h"
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
+#include <ctime>
 #include <memory>
+
+Q_DECLARE_METATYPE(rig::LineSettings)
+
+// Processor time the whole process spends while the event loop runs for the given time.
+static double cpuDuring(int ms)
+{
+    const std::clock_t start = std::clock();
+    QTest::qWait(ms);
+    return double(std::clock() - start) / CLOCKS_PER_SEC;
+}
 
 class TestSerialLink : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void tcpCommandReachesDeviceAndReplyComesBack();
-    void manualEditorSendsCommandWithCrOnly();
-    void replyForwardedByteForByte_data();
-    void replyForwardedByteForByte();
-    void secondLineOfAChunkWaitsForMoreData();
-    void linesThatAreNotRepliesStayInTheSerialPane();
-    void onlyOpCommandsReachTheDevice();
-    void localAnswersWithoutAnyPort_data();
-    void localAnswersWithoutAnyPort();
-    void commandDuringStartupBoxGetsLocalAnswer();
+    std::unique_ptr<PtyDevice> device;
+    std::unique_ptr<rig::Bridge> bridge;
 
-private:
-    std::unique_ptr<rig::Bridge> openBridge(PtyDevice &device);
-    // Writes bytes as the device and waits until the bridge has taken them in (one notification).
-    bool deliver(rig::Bridge &bridge, PtyDevice &device, const QByteArray &bytes);
-};
-
-std::unique_ptr<rig::Bridge> TestSerialLink::openBridge(PtyDevice &device)
-{
-    rig::usePort(device.slavePath(), device.slavePath());
-    auto bridge = std::make_unique<rig::Bridge>();
-    if (!bridge->port()->isOpen() || !bridge->connectClient())
-        return nullptr;
-    return bridge;
-}
-
-bool TestSerialLink::deliver(rig::Bridge &bridge, PtyDevice &device, const QByteArray &bytes)
-{
-    // Connected after the window's own slot, so when the spy has seen it, the slot has run.
-    QSignalSpy readyRead(bridge.port(), SIGNAL(readyRead()));
-    return device.send(bytes) && rig::waitFor([&] { return readyRead.count() > 0; }, 3000);
-}
-
-void TestSerialLink::tcpCommandReachesDeviceAndReplyComesBack()
-{
-    PtyDevice device;
-    QVERIFY(device.isValid());
-    auto bridge = openBridge(device);
-    QVERIFY(bridge);
-
-    bridge->send("op status ?");
-    QTRY_COMPARE(device.received(), QByteArray("op status ?\r\n"));
-    QVERIFY(deliver(*bridge, device, "op status ?\r\n")); // the echo
-    QVERIFY(deliver(*bridge, device, "OP STATUS=1\r\n"));
-    QTRY_COMPARE(bridge->fromBridge, QByteArray("OP STATUS=1\r\n"));
-
-    QStringList serial = rig::paneLines(bridge->serialPane());
-    for (QString &line : serial)
-        line = line.trimmed();
-    QCOMPARE(serial, QStringList({">op status ?", ">>>op status ?", "<<<OP STATUS=1"}));
-    QCOMPARE(rig::paneLines(bridge->tcpPane()).constFirst(), QStringLiteral("TCP>op status ?"));
-    QCOMPARE(rig::paneLines(bridge->tcpPane()).constLast().trimmed(), QStringLiteral("<<<OP STATUS=1"));
-    QCOMPARE(rig::paneLines(bridge->tcpPane()).size(), 2);
-}
-
-void TestSerialLink::manualEditorSendsCommandWithCrOnly()
-{
-    PtyDevice device;
-    QVERIFY(device.isValid());
-    auto bridge = openBridge(device);
-    QVERIFY(bridge);
-
-    QTest::keyClick(bridge->editor(), Qt::Key_Return);
-    QTRY_COMPARE(device.received(), QByteArray("op status ?\r"));
-    QCOMPARE(bridge->editor()->text(), QStringLiteral("op status ?"));
-
-    // The echo is recognised by the command's text, whatever the terminators; the reply goes to the client.
-    QVERIFY(deliver(*bridge, device, "op status ?\n"));
-    QVERIFY(deliver(*bridge, device, "OP STATUS=0\r\n"));
-    QTRY_COMPARE(bridge->fromBridge, QByteArray("OP STATUS=0\r\n"));
-    QVERIFY(!bridge->tcpPane().contains(QStringLiteral("TCP>")));
-
-    QTest::keyClick(bridge->editor(), Qt::Key_Return);
-    QTRY_COMPARE(device.received(), QByteArray("op status ?\rop status ?\r"));
-}
-
-void TestSerialLink::replyForwardedByteForByte_data()
-{
-    QTest::addColumn<QList<QByteArray>>("chunks");
-    QTest::addColumn<QByteArray>("forwarded");
-    QTest::addColumn<QString>("shown");
-
-    QTest::newRow("CR LF kept") << QList<QByteArray>{"OP MODEL=KT5520M\r\n"} << QByteArray("OP MODEL=KT5520M\r\n")
-                                << "<<<OP MODEL=KT5520M";
-    QTest::newRow("LF alone") << QList<QByteArray>{"OP MODEL=KT5520M\n"} << QByteArray("OP MODEL=KT5520M\n")
-                              << "<<<OP MODEL=KT5520M";
-    const char nulBytes[] = "OP NAME=A\0B\0\r\n";
-    const QByteArray nul(nulBytes, sizeof nulBytes - 1);
-    QTest::newRow("NUL bytes") << QList<QByteArray>{nul} << nul << "<<<OP NAME=A";
-    const QByteArray invalid("OP NAME=\xff\xfe\xc3\x28\r\n");
-    QTest::newRow("invalid UTF-8") << QList<QByteArray>{invalid} << invalid
-                                   << QString::fromUtf8("<<<OP NAME=\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd(");
-    QTest::newRow("line in two pieces") << QList<QByteArray>{"OP MOD", "EL=KT5520M\r\n"}
-                                        << QByteArray("OP MODEL=KT5520M\r\n") << "<<<OP MODEL=KT5520M";
-}
-
-void TestSerialLink::replyForwardedByteForByte()
-{
-    QFETCH(QList<QByteArray>, chunks);
-    QFETCH(QByteArray, forwarded);
-    QFETCH(QString, shown);
-
-    PtyDevice device;
-    QVERIFY(device.isValid());
-    auto bridge = openBridge(device);
-    QVERIFY(bridge);
-    bridge->send("op model ?");
-    QTRY_COMPARE(device.received(), QByteArray("op model ?\r\n"));
-    QVERIFY(deliver(*bridge, device, "op model ?\r\n"));
-    for (const QByteArray &chunk : chunks)
-        QVERIFY(deliver(*bridge, device, chunk));
-
-    QTRY_COMPARE(bridge->fromBridge, forwarded);
-    QCOMPARE(rig::paneLines(bridge->serialPane()).last().trimmed(), shown);
-    QCOMPARE(rig::paneLines(bridge->tcpPane()).last().trimmed(), shown);
-}
-
-void TestSerialLink::secondLineOfAChunkWaitsForMoreData()
-{
-    PtyDevice device;
-    QVERIFY(device.isValid());
-    auto bridge = openBridge(device);
-    QVERIFY(bridge);
-    QSignalSpy forwarded(bridge->window.get(), SIGNAL(sigWriteTCPdata(QByteArray)));
-    bridge->send("op power ?");
-    QTRY_COMPARE(device.received(), QByteArray("op power ?\r\n"));
-    QVERIFY(deliver(*bridge, device, "op power ?\r\n"));
-
-    QVERIFY(deliver(*bridge, device, "OP POWER=1\r\nOP INPUT=HDMI1\r\n"));
-    QCOMPARE(forwarded.count(), 1);
-    QCOMPARE(bridge->port()->bytesAvailable(), qint64(strlen("OP INPUT=HDMI1\r\n")));
-    QTRY_COMPARE(bridge->fromBridge, QByteArray("OP POWER=1\r\n"));
-
-    // Any further data from the device lets the waiting line through, one line again.
-    QVERIFY(deliver(*bridge, device, "READY\r\n"));
-    QTRY_COMPARE(bridge->fromBridge, QByteArray("OP POWER=1\r\nOP INPUT=HDMI1\r\n"));
-    QCOMPARE(bridge->port()->bytesAvailable(), qint64(strlen("READY\r\n")));
-}
-
-void TestSerialLink::linesThatAreNotRepliesStayInTheSerialPane()
-{
-    PtyDevice device;
-    QVERIFY(device.isValid());
-    auto bridge = openBridge(device);
-    QVERIFY(bridge);
-    QSignalSpy forwarded(bridge->window.get(), SIGNAL(sigWriteTCPdata(QByteArray)));
-
-    // Before any command every "op " line counts as an echo: dropped without a trace.
-    QVERIFY(deliver(*bridge, device, "OP POWER=1\r\n"));
-    QCOMPARE(rig::paneLines(bridge->serialPane()), QStringList());
-    QVERIFY(deliver(*bridge, device, "READY\r\n"));
-    QVERIFY(deliver(*bridge, device, "\r\n"));
-    bridge->send("op power ?");
-    QTRY_COMPARE(device.received(), QByteArray("op power ?\r\n"));
-    QVERIFY(deliver(*bridge, device, "power is on\r\n"));
-
-    QCOMPARE(forwarded.count(), 0);
-    QCOMPARE(bridge->port()->bytesAvailable(), qint64(0));
-    QStringList serial = rig::paneLines(bridge->serialPane());
-    for (QString &line : serial)
-        line = line.trimmed();
-    QCOMPARE(serial, QStringList({"<<<READY", "<<<", ">op power ?", ">>>op power ?", "<<<power is on"}));
-    QCOMPARE(rig::paneLines(bridge->tcpPane()), QStringList({"TCP>op power ?"}));
-}
-
-void TestSerialLink::onlyOpCommandsReachTheDevice()
-{
-    PtyDevice device;
-    QVERIFY(device.isValid());
-    auto bridge = openBridge(device);
-    QVERIFY(bridge);
-    QSignalSpy answered(bridge->window.get(), SIGNAL(sigWriteTCPdata(QByteArray)));
-
-    // One text per read: wait for each to be logged before sending the next.
-    const QList<QByteArray> texts = {"status ?", "   ", "opstatus ?", "xop status ?", "OP POWER ?"};
-    int logged = 0;
-    for (const QByteArray &text : texts) {
-        bridge->send(text);
-        ++logged;
-        QTRY_COMPARE(rig::paneLines(bridge->tcpPane()).size(), logged);
+    // A bridge with the device's line open and a TCP client connected.
+    bool open(const rig::LineSettings &line = rig::LineSettings())
+    {
+        device = std::make_unique<PtyDevice>();
+        rig::usePort(device->slavePath(), device->slavePath(), line);
+        bridge = std::make_unique<rig::Bridge>();
+        return device->isValid() && bridge->port()->isOpen() && bridge->connectClient();
     }
-    QCOMPARE(rig::paneLines(bridge->tcpPane()),
-             QStringList({"TCP>status ?", "TCP>", "TCP>opstatus ?", "TCP>xop status ?", "TCP>OP POWER ?"}));
-    QTRY_COMPARE(device.received(), QByteArray("OP POWER ?\r\n"));
-    QCOMPARE(answered.count(), 0); // a port is present: no local answers
-}
+    // Writes bytes as the device and waits until the bridge has taken them in: the spy is connected
+    // after the window's own slot, so when it has seen one notification, the slot has run.
+    bool deliver(const QByteArray &bytes)
+    {
+        QSignalSpy readyRead(bridge->port(), SIGNAL(readyRead()));
+        return device->send(bytes) && rig::waitFor([&] { return readyRead.count() > 0; }, 3000);
+    }
+    // Sends a command over TCP, checks the exact bytes on the line and lets the device echo it.
+    bool command(const QByteArray &text)
+    {
+        bridge->send(text);
+        return rig::waitFor([&] { return device->received() == text + "\r\n"; }) && deliver(text + "\r\n");
+    }
 
-void TestSerialLink::localAnswersWithoutAnyPort_data()
-{
-    QTest::addColumn<QByteArray>("sent");
-    QTest::addColumn<QByteArray>("answer");
+private slots:
+    void cleanup()
+    {
+        bridge.reset();
+        device.reset();
+    }
 
-    QTest::newRow("model") << QByteArray("op model ?") << QByteArray("OP MODEL=KT5520M");
-    QTest::newRow("serial number") << QByteArray("op ser.no ?\r\n") << QByteArray("OP SER.NO=ABC-1234567");
-    QTest::newRow("model after other text") << QByteArray("please op model ?") << QByteArray("OP MODEL=KT5520M");
-    QTest::newRow("status") << QByteArray("op status ?") << QByteArray("op status =NA");
-    QTest::newRow("upper case is generic") << QByteArray("OP MODEL ?") << QByteArray("OP MODEL =NA");
-    QTest::newRow("white space only") << QByteArray(" \t ") << QByteArray("=NA");
-}
+    void opensWithTheIniParameters_data()
+    {
+        QTest::addColumn<rig::LineSettings>("line");
+        QTest::addColumn<int>("speed");
+        QTest::addColumn<QString>("state"); // a pseudo-terminal forces 8 data bits and no parity: those two from the port
+        QTest::newRow("defaults") << rig::LineSettings() << int(B9600) << "Data8 NoParity";
+        QTest::newRow("38400 7E2 RTS/CTS") << rig::LineSettings{"38400", "7", "Even", "2", "RTS/CTS"} << int(B38400)
+                                           << "CSTOPB CRTSCTS Data7 EvenParity";
+        QTest::newRow("115200 8M1 XON/XOFF") << rig::LineSettings{"115200", "8", "Mark", "1", "XON/XOFF"} << int(B115200)
+                                             << "IXON Data8 MarkParity";
+    }
 
-void TestSerialLink::localAnswersWithoutAnyPort()
-{
-    QFETCH(QByteArray, sent);
-    QFETCH(QByteArray, answer);
+    void opensWithTheIniParameters()
+    {
+        QFETCH(rig::LineSettings, line);
+        QFETCH(int, speed);
+        QFETCH(QString, state);
+        QVERIFY(open(line));
+        const QString path = device->slavePath();
+        QCOMPARE(bridge->status(), QStringLiteral("Connected to %1 : %2, %3, %4, %5, %6")
+                                       .arg(path, line.baudRate, line.dataBits, line.parity, line.stopBits, line.flowControl));
+        QCOMPARE(bridge->label()->text(),
+                 QStringLiteral("%1:%2,%3,%4,%5").arg(path, line.baudRate, line.dataBits, line.parity, line.stopBits));
+        QVERIFY(bridge->editor()->isEnabled());
+        const QString title = bridge->window->windowTitle();
+        QVERIFY2(title.startsWith(QStringLiteral("Tolvane-0.9.1.0 UDPRX@35070/IP@")) && title.endsWith(" >>>" + path), qPrintable(title));
 
-    rig::noPorts();
-    rig::Bridge bridge;
-    QCOMPARE(bridge.boxes.count(), 1);
-    QCOMPARE(bridge.boxes.last().title, QStringLiteral("Serial Port Not Available"));
-    QVERIFY(!bridge.port()->isOpen());
-    QVERIFY(!bridge.window->windowTitle().contains(QStringLiteral(">>>")));
-    QVERIFY(bridge.connectClient());
+        termios t {};
+        QVERIFY(device->attributes(&t));
+        QCOMPARE(int(cfgetospeed(&t)), speed);
+        QCOMPARE(int(cfgetispeed(&t)), speed);
+        QStringList got;
+        for (const auto &flag : {std::pair{t.c_cflag & CSTOPB, "CSTOPB"}, {t.c_cflag & CRTSCTS, "CRTSCTS"}, {t.c_iflag & IXON, "IXON"}})
+            if (flag.first)
+                got << flag.second;
+        got << QVariant::fromValue(bridge->port()->dataBits()).toString() << QVariant::fromValue(bridge->port()->parity()).toString();
+        QCOMPARE(got.join(QLatin1Char(' ')), state);
+    }
 
-    bridge.send(sent);
-    QTRY_COMPARE(bridge.fromBridge, answer);
-    QCOMPARE(bridge.boxes.count(), 1);
-}
-
-// The no-port box of start-up runs an event loop while the window is still being built.
-void TestSerialLink::commandDuringStartupBoxGetsLocalAnswer()
-{
-    rig::noPorts();
-    bool answered = false;
-    rig::Bridge bridge([&](rig::Bridge &b) {
-        b.boxes.whileOpen = [&](const BoxCatcher::Box &) {
-            if (!b.connectClient())
-                return;
-            b.send("op model ?");
-            answered = rig::waitFor([&] { return b.fromBridge == "OP MODEL=KT5520M"; }, 3000);
+    void failedReopenReportsErrorAndDropsCommands()
+    {
+        QVERIFY(open());
+        // Apply with a port that is gone: the old one closes, the new one fails. A command that
+        // arrives while the box is up finds the port closed.
+        QTemporaryDir dir;
+        rig::usePort(device->slavePath() + QLatin1Char(',') + dir.filePath("gone"), dir.filePath("gone"));
+        bool openDuringBox = true;
+        bool loggedDuringBox = false;
+        bridge->boxes.whileOpen = [&](const BoxCatcher::Box &) {
+            openDuringBox = bridge->port()->isOpen();
+            bridge->send("op status ?");
+            loggedDuringBox = rig::waitFor([&] { return bridge->serialPane().contains(QStringLiteral(">op status ?")); });
         };
-    });
-    QCOMPARE(bridge.boxes.count(), 1);
-    QVERIFY(answered);
-    QCOMPARE(rig::paneLines(bridge.tcpPane()), QStringList({"TCP>op model ?"}));
-}
+        bridge->window->slotSerialChange();
+
+        QCOMPARE(bridge->boxes.count(), 1);
+        QCOMPARE(bridge->boxes.last().title, QStringLiteral("Error"));
+        QCOMPARE(bridge->boxes.last().icon, QMessageBox::Critical);
+        QCOMPARE(bridge->boxes.last().parentClass, QStringLiteral("MainWindow"));
+        QCOMPARE(bridge->boxes.last().text, bridge->port()->errorString());
+        QVERIFY(!openDuringBox && loggedDuringBox);
+        QCOMPARE(bridge->status(), QStringLiteral("Open error"));
+        QVERIFY(!bridge->editor()->isEnabled());
+        QCOMPARE(device->received(), QByteArray());
+    }
+
+    void lostDeviceIsReportedOnceThePortClosesAndAllIsIdle()
+    {
+        QVERIFY(open());
+        // While the box is up the dead line must not keep the processor busy, however long the box
+        // stays; the port is still open, so a command is still tried on it.
+        bool openDuringBox = false;
+        bool writtenDuringBox = false;
+        double spentDuringBox = -1;
+        bridge->boxes.whileOpen = [&](const BoxCatcher::Box &) {
+            openDuringBox = bridge->port()->isOpen();
+            spentDuringBox = cpuDuring(1000);
+            bridge->send("op power ?");
+            writtenDuringBox = rig::waitFor([&] { return bridge->serialPane().contains(QStringLiteral(">>>op power ?")); });
+        };
+        device->unplug();
+        QTRY_COMPARE_WITH_TIMEOUT(bridge->boxes.count(), 1, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!bridge->port()->isOpen(), 3000);
+        QCOMPARE(bridge->boxes.last().title, QStringLiteral("Critical Error"));
+        QCOMPARE(bridge->boxes.last().parentClass, QStringLiteral("MainWindow"));
+        QVERIFY(openDuringBox && writtenDuringBox);
+        QVERIFY2(spentDuringBox >= 0 && spentDuringBox < 0.2, qPrintable(QString::number(spentDuringBox)));
+
+        // Idle afterwards: two seconds of event loop cost next to no processor time, and no new box.
+        const double spent = cpuDuring(2000);
+        QVERIFY2(spent < 0.25, qPrintable(QStringLiteral("%1 s of CPU in 2 s idle").arg(spent)));
+        QCOMPARE(bridge->boxes.count(), 1);
+
+        // Another adapter, applied: its loss gets a box of its own.
+        bridge->boxes.whileOpen = nullptr;
+        PtyDevice second;
+        rig::usePort(second.slavePath(), second.slavePath());
+        bridge->window->slotSerialChange();
+        QVERIFY(bridge->port()->isOpen());
+        second.unplug();
+        QTRY_COMPARE_WITH_TIMEOUT(bridge->boxes.count(), 2, 3000);
+        QTRY_VERIFY(!bridge->port()->isOpen());
+    }
+
+    void replyForwardedByteForByte_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("chunks");
+        QTest::addColumn<QByteArray>("forwarded");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("CR LF kept") << QList<QByteArray>{"OP STATUS=1\r\n"} << QByteArray("OP STATUS=1\r\n") << "<<<OP STATUS=1";
+        const QByteArray nul("OP NAME=A\0B\0\r\n", 14);
+        QTest::newRow("NUL bytes") << QList<QByteArray>{nul} << nul << "<<<OP NAME=A";
+        const QByteArray invalid("OP NAME=\xff\xfe\xc3\x28\r\n");
+        QTest::newRow("invalid UTF-8") << QList<QByteArray>{invalid} << invalid
+                                       << QString::fromUtf8("<<<OP NAME=\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd(");
+        QTest::newRow("line in two pieces, LF alone") << QList<QByteArray>{"OP STA", "TUS=1\n"} << QByteArray("OP STATUS=1\n")
+                                                      << "<<<OP STATUS=1";
+        QTest::newRow("the echo test is case-sensitive") << QList<QByteArray>{"OP STATUS ?\r\n"} << QByteArray("OP STATUS ?\r\n")
+                                                         << "<<<OP STATUS ?";
+    }
+
+    void replyForwardedByteForByte()
+    {
+        QFETCH(QList<QByteArray>, chunks);
+        QFETCH(QByteArray, forwarded);
+        QFETCH(QString, shown);
+        QVERIFY(open());
+        QVERIFY(command("op status ?"));
+        for (const QByteArray &chunk : chunks)
+            QVERIFY(deliver(chunk));
+        QTRY_COMPARE(bridge->fromBridge, forwarded);
+        QCOMPARE(rig::paneLines(bridge->serialPane()), QStringList({">op status ?", ">>>op status ?", shown}));
+        QCOMPARE(rig::paneLines(bridge->tcpPane()), QStringList({"TCP>op status ?", shown}));
+    }
+
+    void manualEditorSendsCommandWithCrOnly()
+    {
+        QVERIFY(open());
+        QTest::keyClick(bridge->editor(), Qt::Key_Return);
+        QTRY_COMPARE(device->received(), QByteArray("op status ?\r"));
+        // The echo is recognised by the command's text, whatever the terminators.
+        QVERIFY(deliver("op status ?\n"));
+        QVERIFY(deliver("OP STATUS=0\r\n"));
+        QTRY_COMPARE(bridge->fromBridge, QByteArray("OP STATUS=0\r\n"));
+    }
+
+    void secondLineOfAChunkWaitsForMoreData()
+    {
+        QVERIFY(open());
+        QVERIFY(command("op power ?"));
+        QSignalSpy forwarded(bridge->window.get(), SIGNAL(sigWriteTCPdata(QByteArray)));
+        QVERIFY(deliver("OP POWER=1\r\nOP INPUT=HDMI1\r\n"));
+        QCOMPARE(forwarded.count(), 1);
+        QCOMPARE(bridge->port()->bytesAvailable(), qint64(strlen("OP INPUT=HDMI1\r\n"))); // until more data comes
+        QTRY_COMPARE(bridge->fromBridge, QByteArray("OP POWER=1\r\n"));
+    }
+
+    void linesThatAreNotRepliesStayInTheSerialPane()
+    {
+        QVERIFY(open());
+        // Before any command every "op " line counts as an echo: dropped without a trace.
+        QVERIFY(deliver("OP POWER=1\r\n"));
+        QVERIFY(deliver("READY\r\n"));
+        QVERIFY(command("op power ?"));
+        QVERIFY(deliver("power is on\r\n"));
+        QCOMPARE(bridge->fromBridge, QByteArray());
+        QCOMPARE(rig::paneLines(bridge->serialPane()), QStringList({"<<<READY", ">op power ?", ">>>op power ?", "<<<power is on"}));
+    }
+
+    void onlyOpCommandsReachTheDevice()
+    {
+        QVERIFY(open());
+        // One text per read: wait for each to be logged before sending the next.
+        const QList<QByteArray> texts = {"status ?", "opstatus ?", "xop status ?", "OP POWER ?"};
+        for (int i = 0; i < texts.size(); ++i) {
+            bridge->send(texts.at(i));
+            QTRY_COMPARE(rig::paneLines(bridge->tcpPane()).size(), i + 1);
+        }
+        QTRY_COMPARE(device->received(), QByteArray("OP POWER ?\r\n"));
+        QCOMPARE(bridge->fromBridge, QByteArray()); // a port is present: no local answers
+    }
+
+    void localAnswersWithoutAnyPort_data()
+    {
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("model, exactly 16 bytes") << QByteArray("op model ?") << QByteArray("OP MODEL=KT5520M");
+        QTest::newRow("model after other text, before ser.no") << QByteArray("hi op ser.no ? op model ?") << QByteArray("OP MODEL=KT5520M");
+        QTest::newRow("serial number") << QByteArray("op ser.no ?\r\n") << QByteArray("OP SER.NO=ABC-1234567");
+        QTest::newRow("status keeps the blank before ?") << QByteArray("op status ?") << QByteArray("op status =NA");
+        QTest::newRow("upper case is generic") << QByteArray("OP MODEL ?") << QByteArray("OP MODEL =NA");
+        QTest::newRow("every ? removed, UTF-8 kept") << QByteArray("op a?b n\xc3\xa4me ??") << QByteArray("op ab n\xc3\xa4me =NA");
+        QTest::newRow("white space only") << QByteArray(" \t ") << QByteArray("=NA");
+    }
+
+    void localAnswersWithoutAnyPort()
+    {
+        QFETCH(QByteArray, sent);
+        QFETCH(QByteArray, answer);
+        rig::noPorts();
+        bridge = std::make_unique<rig::Bridge>();
+        QCOMPARE(bridge->boxes.count(), 1);
+        QCOMPARE(bridge->boxes.last().title, QStringLiteral("Serial Port Not Available"));
+        QVERIFY(bridge->connectClient());
+        bridge->send(sent);
+        QTRY_COMPARE(bridge->fromBridge, answer);
+    }
+
+    // The no-port box of start-up runs an event loop while the window is still being built.
+    void localAnswerDuringTheStartupBox()
+    {
+        rig::noPorts();
+        bool answered = false;
+        bridge = std::make_unique<rig::Bridge>([&](rig::Bridge &b) {
+            b.boxes.whileOpen = [&](const BoxCatcher::Box &) {
+                if (b.connectClient())
+                    b.send("op model ?");
+                answered = rig::waitFor([&] { return b.fromBridge == "OP MODEL=KT5520M"; }, 3000);
+            };
+        });
+        QCOMPARE(bridge->boxes.count(), 1);
+        QVERIFY(answered);
+    }
+};
 
 TOLVANE_TEST_MAIN(TestSerialLink)
 #include "tst_seriallink.moc"
