@@ -145,6 +145,10 @@ void MainWindow::writeSerialData(const QByteArray &data)
     serial->write(data);
     if (!serial->waitForBytesWritten(1000))
         logSerialPlain(QStringLiteral("TimeOut!!!"));
+    // A dead line never takes the bytes; left queued, Qt would keep retrying them at full speed
+    // until the "Critical Error" box is dismissed.
+    if (serialLost)
+        serial->clear(QSerialPort::Output);
     const QString written = text::utf8UpToNul(data);
     lastCommand = written.simplified();
     TRACE << "Srial Written:" << lastCommand;

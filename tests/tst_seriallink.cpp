@@ -130,11 +130,13 @@ private slots:
         bool openDuringBox = false;
         bool writtenDuringBox = false;
         double spentDuringBox = -1;
+        double spentAfterWrite = -1;
         bridge->boxes.whileOpen = [&](const BoxCatcher::Box &) {
             openDuringBox = bridge->port()->isOpen();
             spentDuringBox = cpuDuring(1000);
             bridge->send("op power ?");
             writtenDuringBox = rig::waitFor([&] { return bridge->serialPane().contains(QStringLiteral(">>>op power ?")); });
+            spentAfterWrite = cpuDuring(1000);
         };
         device->unplug();
         QTRY_COMPARE_WITH_TIMEOUT(bridge->boxes.count(), 1, 3000);
@@ -143,6 +145,7 @@ private slots:
         QCOMPARE(bridge->boxes.last().parentClass, QStringLiteral("MainWindow"));
         QVERIFY(openDuringBox && writtenDuringBox);
         QVERIFY2(spentDuringBox >= 0 && spentDuringBox < 0.2, qPrintable(QString::number(spentDuringBox)));
+        QVERIFY2(spentAfterWrite >= 0 && spentAfterWrite < 0.2, qPrintable(QString::number(spentAfterWrite)));
 
         // Idle afterwards: two seconds of event loop cost next to no processor time, and no new box.
         const double spent = cpuDuring(2000);
