@@ -19,7 +19,7 @@
 # reply with the counter going on); the device unplugged while commands and probes keep coming. The
 # unplug leaves the "Critical Error" box up (offscreen, nobody closes it): the bridge must go on
 # working inside the box's event loop.
-# Limits: every probe answered within 5 s, every TCP chunk read within 30 s, every device answer let
+# Limits: every probe answered within 10 s, every TCP chunk read within 30 s, every device answer let
 # out (late ones by further commands, as the bridge takes one device line per arrival of data).
 # Findings: any limit missed, a wrong or missing answer, a file, device or URL opened (strace, and a
 # listener on the URL's address), the bridge gone, a sanitizer report. Latencies are reported.

@@ -756,7 +756,7 @@ def main():
     p.add_argument("--mac", required=True)
     p.add_argument("--state", required=True, help="file holding the next expected reply counter")
     p.add_argument("--markup", action="store_true")
-    p.add_argument("--reply-timeout", type=float, default=5.0)
+    p.add_argument("--reply-timeout", type=float, default=10.0)
     p.add_argument("--label")
 
     p = sub.add_parser("trap")
