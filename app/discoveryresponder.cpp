@@ -8,11 +8,13 @@
 #include "core/trace.h"
 
 #include <QCoreApplication>
+#include <QScopedValueRollback>
 #include <QHostAddress>
 #include <QUdpSocket>
 
 void MainWindow::slotUdpRX(QString record)
 {
+    const QScopedValueRollback<int> inSocketSlot(socketSlots, socketSlots + 1);
     TRACE << record;
     logTcpPane(fontDeepPink, QStringLiteral("<b>UDP>"), record + QStringLiteral("</b>"));
     if (!discovery::isProbe(record))

@@ -54,6 +54,7 @@ private slots:
 
 private:
     static void logEntry(QPlainTextEdit *pane, const QString &entry);
+    void reportLoss(const QString &text);
 
     int udpRxPort = 35070;
     int udpTxPort = 35069;
@@ -67,4 +68,7 @@ private:
     QSerialPort *serial = nullptr;
     bool serialLost = false;    // the "Critical Error" box for the current loss is up
     bool serialClosing = false; // our own close is running; errors it raises are no news
+    // Slots run by a socket's data (TCP text, datagram, serial line), nested. A modal box opened
+    // inside one would leave that socket unread for as long as the box stays up.
+    int socketSlots = 0;
 };

@@ -10,8 +10,10 @@
 #include "settingsdialog.h"
 
 #include <QCoreApplication>
+#include <QScopedValueRollback>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <QTimer>
 
 namespace {
 
@@ -101,11 +103,24 @@ void MainWindow::handleSerialError(QSerialPort::SerialPortError error)
             return; // one box per loss; the port closes when it is dismissed
         serialLost = true;
         quietReads(serial);
-        QMessageBox::critical(this, tr("Critical Error"), serial->errorString());
-        closeSerialPort();
+        reportLoss(serial->errorString());
     } else {
         QMessageBox::warning(this, tr("Serial Port"), serial->errorString());
     }
+}
+
+// The box, then the close. Noticed inside a socket's slot (a probe being answered, a reply being
+// read), the box waits until that slot has returned to the event loop.
+void MainWindow::reportLoss(const QString &text)
+{
+    if (!serialLost || !serial->isOpen())
+        return; // closed or reopened (Apply) while the box was waiting: that loss is over
+    if (socketSlots > 0) {
+        QTimer::singleShot(10, this, [this, text] { reportLoss(text); });
+        return;
+    }
+    QMessageBox::critical(this, tr("Critical Error"), text);
+    closeSerialPort();
 }
 
 void MainWindow::slotSerialChange()
@@ -116,6 +131,7 @@ void MainWindow::slotSerialChange()
 
 void MainWindow::slotTcpRX(QString text)
 {
+    const QScopedValueRollback<int> inSocketSlot(socketSlots, socketSlots + 1);
     TRACE << "TCP" << text;
     logTcpPane(fontDarkBlue, QStringLiteral("TCP>"), text);
     logSerialPane(fontDarkBlue, QStringLiteral("&gt;"), text);
@@ -157,6 +173,7 @@ void MainWindow::writeSerialData(const QByteArray &data)
 
 void MainWindow::readSerialData()
 {
+    const QScopedValueRollback<int> inSocketSlot(socketSlots, socketSlots + 1);
     if (!ui || !serial->canReadLine())
         return;
     const QByteArray line = serial->readLine();
