@@ -18,6 +18,23 @@ packages=(
     util-linux                # unshare: gives each test its own network namespace
 )
 
+# With --test, also what scripts/test.sh and its extra checks use.
+if [ "${1:-}" = "--test" ]; then
+    packages+=(
+        python3               # the projector, soak and package checks script their peers with it
+        clang                 # libFuzzer targets for the text rules (fuzz/)
+        libclang-rt-14-dev    # clang's fuzzer and sanitizer runtimes
+        strace                # the soak proves markup never makes the bridge open a file
+        valgrind              # memcheck over the whole road
+        dpkg-dev              # dpkg-shlibdeps: the package's computed dependencies
+        desktop-file-utils    # desktop-file-validate for the menu entry
+        appstream             # appstreamcli validate for the metainfo
+        x11-utils             # xprop/xwininfo: the packaged program's window title under Xvfb
+        xdotool               # finds the packaged program's window under Xvfb
+        man-db                # checks the man pages render without warnings
+    )
+fi
+
 # Only a fully installed package counts; half-configured or removed ones are installed again.
 declare -A installed=()
 while read -r name status; do

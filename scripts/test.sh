@@ -81,7 +81,7 @@ run_ctest() { # dir
     fi
 }
 
-scripts/deps.sh
+scripts/deps.sh --test
 
 # 1. Normal build.
 if build build; then
