@@ -215,14 +215,14 @@ def plot(run, docs, runs, tolvane):
         for start in range(1, last + 1, w):
             vals = tolvane.window(start, start + w - 1)
             if vals:
-                growth.append((start + w - 1, "%.1f" % pct(vals, 50), "%.1f" % pct(vals, 99),
+                growth.append((start + w - 1, "%.3f" % (pct(vals, 50) / 1000.0), "%.3f" % (pct(vals, 90) / 1000.0),
                                "%.2f" % (rss.get(start - 1 + w, rss.get(start - 1, 0)) / 1024.0)))
     write_series(os.path.join(pdir, "growth.dat"), growth)
 
     script = """
 set terminal pngcairo size 1000,560 font 'Liberation Sans,11'
 set output '{docs}/perf-overhead-cdf.png'
-set title 'Bridge overhead per command (round trip minus the projector''s own time), {n} commands'
+set title 'Bridge overhead per command (round trip minus the projector''s own time), {n} commands each'
 set logscale x
 set xlabel 'overhead (µs, log scale)'
 set ylabel 'fraction of commands'
@@ -246,20 +246,21 @@ set ylabel 'overhead (µs)'
 set xlabel ''
 set key top left
 set xtics font ',9'
+set bmargin 5
 plot '{pdir}/bars.dat' using 2:xtic(1) title 'p50', '' using 3 title 'p99'
 """.format(docs=docs, pdir=pdir, cdf=", ".join(cdf_lines) or "1/0 notitle",
-           n="%d–%d" % (min(len(r.overhead) for r in runs.values() if r.overhead),
-                        max(len(r.overhead) for r in runs.values() if r.overhead)) if any(r.overhead for r in runs.values()) else "0")
+           n=max([len(r.overhead) for r in runs.values()] + [0]))
     if not bars:
         script = script[:script.index("set output '%s/perf-overhead-bars.png'" % docs)]
     if growth:
         script += """
 set output '{docs}/perf-tolvane-growth.png'
 unset logscale y
+unset bmargin
 set style data lines
 set title 'Tolvane under Xvfb as the panes grow (long run): overhead per 1000 commands, and resident memory'
 set xlabel 'commands sent'
-set ylabel 'overhead (µs)'
+set ylabel 'overhead (ms)'
 set y2label 'resident memory (MB)'
 set y2tics
 set ytics nomirror
@@ -269,7 +270,7 @@ set xrange [0:*]
 set xtics font ',11'
 set key top left
 plot '{pdir}/growth.dat' using 1:2 with lines lw 2 title 'overhead p50', \\
-     '' using 1:3 with lines lw 1 title 'overhead p99', \\
+     '' using 1:3 with lines lw 1 title 'overhead p90', \\
      '' using 1:4 axes x1y2 with lines lw 2 dt 2 title 'resident memory (right)'
 """.format(docs=docs, pdir=pdir)
     with open(os.path.join(pdir, "plots.gp"), "w") as f:
@@ -428,6 +429,8 @@ def main():
     else:
         flat = (None, None, None, "")
     mem_long = rss_growth(lr.rss, skip_first=1000)
+    after = [(x, y) for x, y in lr.rss if x >= 1000]
+    steady = (after[-1][1] - after[0][1]) * 1024.0 / (after[-1][0] - after[0][0]) if len(after) >= 2 and after[-1][0] > after[0][0] else None
     w("")
     w("Long run (Tolvane under Xvfb, %s commands, projector delay %s ms):" % (meta.get("count"), meta.get("long_delay_ms")))
     w("")
@@ -435,8 +438,9 @@ def main():
     w("|---|---|")
     w("| flat cost as the panes grow: late p50 ≤ 1.2× early p50 | %s (%s → %s; %s) |" % (
         verdict(flat[2], 1.2), us(flat[0]), us(flat[1]), flat[3]))
-    w("| resident growth per command ≤ 3 KB | %s (%s per command; slope after 1,000 commands: %s) |" % (
-        verdict(None if mem_long[0] is None else mem_long[0] / 1024.0, 3.0, "%.2f KB"), kb(mem_long[0]), kb(mem_long[1])))
+    w("| resident growth per command ≤ 3 KB, from command 1,000 on | %s (%s per command; %s counting from the first command, "
+      "whose first paints load fonts and the backing store) |" % (
+        verdict(None if steady is None else steady / 1024.0, 3.0, "%.2f KB"), kb(steady), kb(mem_long[0])))
     sl, sc = lr.summary(), ls_.summary()
     w("| overhead p50 ≤ 1.5× socat-nodelay's at the same delay (%s) | %s (%s) |" % (
         us(sc["ov50"]), verdict(ratio(sl["ov50"], sc["ov50"]), 1.5), us(sl["ov50"])))
@@ -451,6 +455,23 @@ def main():
         w("| %s | %d | %s | %s | %s | %d | %d | %s |" % (label, x["n"], us(x["ov50"]), us(x["ov99"]), us(x["ovmax"]),
                                                     x["slow"], r.stalls, r.status))
     w("")
+    gaps = [(Run(run, "socat-gap"), "socat, nodelay"), (Run(run, "tolvane-gap"), "Tolvane, Xvfb")]
+    if any(r.commands for r, _ in gaps):
+        w("With a pause of %s ms before each command (projector delay %s ms), so that what the bridge still does "
+          "after one reply (logging, painting) no longer delays the next command:" % (meta.get("gap_ms"), meta.get("delay_ms")))
+        w("")
+        w("| run | commands | overhead p50 | p99 | max | > 20 ms | stalls | to device p50 | back p50 |")
+        w("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
+        for r, label in gaps:
+            x = r.summary()
+            w("| %s | %d | %s | %s | %s | %d | %d | %s | %s |" % (label, x["n"], us(x["ov50"]), us(x["ov99"]), us(x["ovmax"]),
+                                                              x["slow"], r.stalls, us(x["out50"]), us(x["back50"])))
+        g0, g1 = gaps[0][0].summary(), gaps[1][0].summary()
+        w("")
+        w("Ratios with the pause: p50 %s, p99 %s." % (
+            "%.2f×" % ratio(g1["ov50"], g0["ov50"]) if ratio(g1["ov50"], g0["ov50"]) else "–",
+            "%.2f×" % ratio(g1["ov99"], g0["ov99"]) if ratio(g1["ov99"], g0["ov99"]) else "–"))
+        w("")
     if tolx.overhead:
         w("![Tolvane as the panes grow](perf-tolvane-growth.png)")
         w("")
@@ -464,7 +485,7 @@ def main():
       "which the panes keep by design. The floor is `bench/paneflood`: two bare `QPlainTextEdit`s taking the "
       "same five lines per command under Xvfb, with nothing else.")
     w("")
-    w("| process | commands | RSS at start | RSS at end | growth per command | slope after 1,000 | peak (VmHWM) |")
+    w("| process | commands | RSS at start | RSS at end | growth per command from the start | slope after 1,000 | peak (VmHWM) |")
     w("|---|---:|---:|---:|---:|---:|---:|")
     for key, label in (("tolvane-long", "Tolvane, Xvfb (long run)"),):
         r = longs[key]
@@ -534,6 +555,19 @@ def main():
         w("| %s | %d | %d | %s | %s | %s | %s |" % (label, probes, len(got), ctext, us(pct(lat, 50)), us(pct(lat, 99)),
                                                    us(lat[-1] if lat else None)))
     w("")
+
+    def snmp(path):
+        text = read_text(path) or ""
+        lines = [l.split() for l in text.splitlines() if l.startswith("Udp:")]
+        if len(lines) >= 2:
+            return dict(zip(lines[0][1:], (int(v) for v in lines[1][1:])))
+        return {}
+    before, after_ = snmp(os.path.join(run, "discovery-snmp-before.txt")), snmp(os.path.join(run, "discovery-snmp-after.txt"))
+    if before and after_:
+        w("During the burst the kernel turned away %d datagrams at the bridge's UDP socket (RcvbufErrors; "
+          "receive buffer %s bytes by default here)." % (
+              after_.get("RcvbufErrors", 0) - before.get("RcvbufErrors", 0), read_text(os.path.join(run, "discovery-rmem.txt")) or "?"))
+        w("")
 
     # --- start-up -------------------------------------------------------------------------------
     w("## Start-up")

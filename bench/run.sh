@@ -10,6 +10,8 @@
 #   --delay MS       the projector's reply delay in the comparison (default 2)
 #   --count N        commands in Tolvane's long run under Xvfb (default 50,000)
 #   --long-delay MS  the projector's reply delay in the long runs (default 5)
+#   --gap-count N    commands with a pause of --gap-ms (default 10) before each, Tolvane and socat
+#                    (default 2,000)
 #   --baud N         the projector's line speed: its bytes come one at a time, as from a UART
 #                    (default 115200; 0 writes each line at once)
 #   --retries N      reruns of a scenario that failed (default 1)
@@ -110,13 +112,13 @@ if [ "${1:-}" = "--inner" ]; then
         return 1
     }
 
-    # rtt NAME PORT COUNT [PID]: the load client; records the outcome in NAME.status. A reply missing
+    # rtt NAME PORT COUNT [PID [GAP_MS]]: the load client; records the outcome in NAME.status. A reply missing
     # after 250 ms is a stall: counted, and the next command goes out anyway. A run that stalls on more
     # than a quarter of its commands is given up.
     rtt() {
-        local name=$1 port=$2 count=$3 pid=${4:-}
-        local extra=()
-        [ -n "$pid" ] && extra=(--pid "$pid" --rss-every 1000 --rss-out "$OUT/$name.rss")
+        local name=$1 port=$2 count=$3 pid=${4:-} gap=${5:-0}
+        local extra=(--gap-ms "$gap")
+        [ -n "$pid" ] && extra+=(--pid "$pid" --rss-every 1000 --rss-out "$OUT/$name.rss")
         # Tolvane closes its current client whenever an earlier one goes, so no port check goes first:
         # the client retries its connection until the bridge accepts.
         local rc=0
@@ -134,14 +136,16 @@ if [ "${1:-}" = "--inner" ]; then
         PIDS+=("$!")
         rtt floor 7101 "$COMPARE_COUNT"
         ;;
-    socat | socat-long)
+    socat | socat-long | socat-gap)
         count=$COMPARE_COUNT
+        gap=0
         [ "$scenario" = socat-long ] && export PROJ_DELAY=$LONG_DELAY
+        [ "$scenario" = socat-gap ] && { count=$GAP_COUNT; gap=$GAP_MS; }
         start_projector "$scenario"
         # socat serves one connection and ends.
         socat TCP-LISTEN:7102,reuseaddr,nodelay "FILE:$PTY,raw,echo=0,b$BAUD" &
         PIDS+=("$!")
-        rtt "$scenario" 7102 "$count"
+        rtt "$scenario" 7102 "$count" "" "$gap"
         ;;
     ser2net-default | ser2net-tuned)
         give_address
@@ -159,12 +163,14 @@ if [ "${1:-}" = "--inner" ]; then
         PIDS+=("$!")
         rtt "$scenario" "$port" "$COMPARE_COUNT"
         ;;
-    tolvane-offscreen | tolvane-xvfb | tolvane-long)
+    tolvane-offscreen | tolvane-xvfb | tolvane-long | tolvane-gap)
         count=$COMPARE_COUNT
+        gap=0
         if [ "$scenario" = tolvane-long ]; then
             export PROJ_DELAY=$LONG_DELAY
             count=$COUNT
         fi
+        [ "$scenario" = tolvane-gap ] && { count=$GAP_COUNT; gap=$GAP_MS; }
         start_projector "$scenario"
         tolvane_env "$scenario"
         if [ "$scenario" = tolvane-offscreen ]; then
@@ -178,7 +184,7 @@ if [ "${1:-}" = "--inner" ]; then
         PIDS+=("$tpid")
         echo "$tpid" >"$OUT/$scenario.pid"
         wait_trace "$OUT/$scenario.err" "Serial Open:" 30
-        rtt "$scenario" 7000 "$count" "$tpid"
+        rtt "$scenario" 7000 "$count" "$tpid" "$gap"
         grep VmHWM "/proc/$tpid/status" >"$OUT/$scenario.hwm" || true
         ;;
     profile)
@@ -254,6 +260,8 @@ cd "$root"
 COUNT=50000
 COMPARE_COUNT=5000
 LONG_DELAY=5
+GAP_COUNT=2000
+GAP_MS=10
 DELAY=2
 BAUD=115200
 RETRIES=1
@@ -268,10 +276,12 @@ only=
 invocation="bench/run.sh $*"
 while [ $# -gt 0 ]; do
     case $1 in
-    --quick) quick=1; COUNT=3000; COMPARE_COUNT=1000; STARTS=5; CYCLES=300; PROBES=200; PROFILE_COUNT=1000 ;;
+    --quick) quick=1; COUNT=3000; COMPARE_COUNT=1000; GAP_COUNT=300; STARTS=5; CYCLES=300; PROBES=200; PROFILE_COUNT=1000 ;;
     --count) COUNT=$2; shift ;;
     --compare-count) COMPARE_COUNT=$2; shift ;;
     --long-delay) LONG_DELAY=$2; shift ;;
+    --gap-count) GAP_COUNT=$2; shift ;;
+    --gap-ms) GAP_MS=$2; shift ;;
     --delay) DELAY=$2; shift ;;
     --baud) BAUD=$2; shift ;;
     --retries) RETRIES=$2; shift ;;
@@ -336,7 +346,7 @@ if [ $profile -eq 1 ]; then
     fi
 fi
 
-export BIN BENCHBIN OUT COUNT COMPARE_COUNT LONG_DELAY DELAY BAUD CYCLES STARTS PROFILE_COUNT PROFILER BENCH_RT
+export BIN BENCHBIN OUT COUNT COMPARE_COUNT LONG_DELAY GAP_COUNT GAP_MS DELAY BAUD CYCLES STARTS PROFILE_COUNT PROFILER BENCH_RT
 export QT_LOGGING_TO_CONSOLE=1
 
 # Machine facts, and the load around the run (the machine should be quiet).
@@ -347,6 +357,8 @@ export QT_LOGGING_TO_CONSOLE=1
     echo "count=$COUNT"
     echo "compare_count=$COMPARE_COUNT"
     echo "long_delay_ms=$LONG_DELAY"
+    echo "gap_count=$GAP_COUNT"
+    echo "gap_ms=$GAP_MS"
     echo "delay_ms=$DELAY"
     echo "baud=$BAUD"
     echo "cycles=$CYCLES"
@@ -394,6 +406,8 @@ scenario ser2net-default
 scenario ser2net-tuned
 scenario tolvane-offscreen
 scenario tolvane-xvfb
+scenario socat-gap
+scenario tolvane-gap
 scenario socat-long
 scenario tolvane-long
 scenario paneflood
@@ -456,9 +470,13 @@ discovery() {
     done
     sleep 0.5
     echo "bench: discovery"
-    # A fresh bridge counts from 0: the burst goes first.
+    # A fresh bridge counts from 0: the burst goes first. The kernel counts what the bridge's full
+    # receive buffer turned away.
+    ip netns exec "$NSB" cat /proc/net/snmp >"$OUT/discovery-snmp-before.txt"
     ip netns exec "$NSC" "$BENCHBIN/tvbench" discovery --target 10.78.0.1 --count "$PROBES" --mode burst \
         --timeout-ms 5000 --out "$OUT/discovery-burst.txt" || true
+    ip netns exec "$NSB" cat /proc/net/snmp >"$OUT/discovery-snmp-after.txt"
+    ip netns exec "$NSB" sysctl -n net.core.rmem_default >"$OUT/discovery-rmem.txt" 2>/dev/null || true
     ip netns exec "$NSC" "$BENCHBIN/tvbench" discovery --target 10.78.0.1 --count "$PROBES" --mode seq \
         --timeout-ms 1000 --out "$OUT/discovery-seq.txt" || true
     disc_cleanup

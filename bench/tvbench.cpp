@@ -1,7 +1,7 @@
 // Load and timing client for the bridge benchmarks. Talks only to loopback or to the address it is
 // given inside the bench's own network namespaces. Every loop is bounded by a count and a deadline.
 //
-//   tvbench rtt --port P --count N --out FILE [--timeout-ms MS --max-stalls K --warmup W]
+//   tvbench rtt --port P --count N --out FILE [--timeout-ms MS --max-stalls K --warmup W --gap-ms G]
 //               [--pid PID --rss-every K --rss-out FILE]
 //   tvbench cycles --port P --count N --pid PID --out FILE
 //   tvbench waitport --port P [--timeout-ms MS]
@@ -59,6 +59,7 @@ struct Args
     long timeoutMs = 5000;
     long maxStalls = 100;
     long warmup = 0;
+    long gapMs = 0;
     std::string out;
     std::string rssOut;
     std::string target;
@@ -99,6 +100,7 @@ Args parse(int argc, char **argv)
         else if (o == "--timeout-ms") a.timeoutMs = number(v);
         else if (o == "--max-stalls") a.maxStalls = number(v);
         else if (o == "--warmup") a.warmup = number(v);
+        else if (o == "--gap-ms") a.gapMs = number(v);
         else if (o == "--out") a.out = v;
         else if (o == "--rss-out") a.rssOut = v;
         else if (o == "--target") a.target = v;
@@ -301,8 +303,11 @@ int cmdRtt(const Args &a)
         ++answered;
         std::fprintf(out, "%ld %lld %lld %d\n", answered, (long long)sent[size_t(answered)], (long long)got,
                      int(stalled[size_t(answered)]));
-        if (answered == next - 1 && next <= a.count)
+        if (answered == next - 1 && next <= a.count) {
+            if (a.gapMs)
+                usleep(useconds_t(a.gapMs * 1000)); // a control program's pause between commands
             sendOne();
+        }
     }
     if (rss && a.pid)
         std::fprintf(rss, "%ld %ld\n", a.count, rssKb(a.pid));
