@@ -184,11 +184,16 @@ void MainWindow::readSerialData()
     if (kind == serialreply::Kind::Echo)
         return;
     if (kind == serialreply::Kind::Reply) {
+        const qint64 announced = serial->bytesAvailable(); // this notification's own leftover waits
         TRACE << "Got OP response:" << line;
         emit sigWriteTCPdata(line);
         logTcpPane(fontDarkBlue, prefix, lineText);
-        // Lets the pane repaint during a burst; a nested call may take the next line meanwhile.
+        // Lets the pane repaint during a burst.
         QCoreApplication::processEvents();
+        // Qt does not announce data that arrives while this notification is still being handled,
+        // so the projector's next output would wait for yet more data: take it as its own notification.
+        if (serial->isOpen() && serial->bytesAvailable() > announced)
+            QMetaObject::invokeMethod(this, "readSerialData", Qt::QueuedConnection);
     }
     logSerialPane(fontDarkBlue, prefix, lineText);
 }

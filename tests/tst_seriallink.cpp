@@ -216,6 +216,21 @@ private slots:
         QTRY_COMPARE(bridge->fromBridge, QByteArray("OP POWER=1\r\n"));
     }
 
+    void dataArrivingWhileAReplyIsHandledIsNotLeftWaiting()
+    {
+        QVERIFY(open());
+        QVERIFY(command("op power ?"));
+        // The next line reaches the port while the first reply is still being handled.
+        bool sent = false;
+        connect(bridge->window.get(), &MainWindow::sigWriteTCPdata, this, [&] {
+            if (!sent)
+                sent = device->send("OP INPUT=HDMI1\r\n") && rig::waitFor([&] { return bridge->port()->bytesAvailable() > 0; });
+        });
+        QVERIFY(deliver("OP POWER=1\r\n"));
+        QVERIFY(sent);
+        QTRY_COMPARE(bridge->fromBridge, QByteArray("OP POWER=1\r\nOP INPUT=HDMI1\r\n"));
+    }
+
     void linesThatAreNotRepliesStayInTheSerialPane()
     {
         QVERIFY(open());
