@@ -14,6 +14,8 @@ MyUdpRX::MyUdpRX(const int &port, QObject *parent)
     const bool bound = udpSocket->bind(QHostAddress::Any, quint16(port),
                                        QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
     TRACE << "UDPrx Bind" << port << bound;
+    // Room for a burst of probes while the window is busy answering the first ones (the system may cap it).
+    udpSocket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 1 << 20);
     connect(udpSocket, SIGNAL(readyRead()), this, SLOT(processPendingDatagrams()));
 }
 
