@@ -26,6 +26,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/lib/bridge.sh"
 self="$root/bench/run.sh"
 
 # ---------------------------------------------------------------------------------------------------
@@ -78,9 +79,7 @@ if [ "${1:-}" = "--inner" ]; then
     # Tolvane's settings folder pointing at the projector's terminal.
     tolvane_env() {
         local data="$OUT/$1.data"
-        mkdir -p "$data/tolvane"
-        printf '[Default]\nPort=%s\nBaudRate=%s\nDataBits=8\nParity=None\nStopBits=1\nFlowControl=None\nLocalEcho=true\n' \
-            "$PTY" "$BAUD" >"$data/tolvane/Tolvane.ini"
+        write_tolvane_ini "$data" "$PTY" "$BAUD"
         TENV=(env XDG_DATA_HOME="$data" XDG_RUNTIME_DIR="$OUT/$1.runtime" TOLVANE_SERIAL_PORTS="$PTY")
         mkdir -p -m 700 "$OUT/$1.runtime"
     }
@@ -457,10 +456,8 @@ discovery() {
         [ -n "$pty" ] && break
         sleep 0.05
     done
-    mkdir -p "$OUT/discovery.data/tolvane"
     mkdir -p -m 700 "$OUT/discovery.runtime"
-    printf '[Default]\nPort=%s\nBaudRate=%s\nDataBits=8\nParity=None\nStopBits=1\nFlowControl=None\nLocalEcho=true\n' \
-        "$pty" "$BAUD" >"$OUT/discovery.data/tolvane/Tolvane.ini"
+    write_tolvane_ini "$OUT/discovery.data" "$pty" "$BAUD"
     "${nicer[@]}" ip netns exec "$NSB" env QT_QPA_PLATFORM=offscreen XDG_DATA_HOME="$OUT/discovery.data" \
         XDG_RUNTIME_DIR="$OUT/discovery.runtime" TOLVANE_SERIAL_PORTS="$pty" "$BIN/tolvane" 2>"$OUT/discovery.err" &
     DISC_TPID=$!

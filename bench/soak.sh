@@ -27,6 +27,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/lib/bridge.sh"
 short=0
 bin=
 seed=
@@ -166,26 +167,12 @@ done
     >"$work/projector.out" 2>"$work/projector.err" &
 projector_pid=$!
 pids+=("$projector_pid")
-pty=
-for _ in $(seq 50); do
-    pty=$(head -n 1 "$work/projector.out" 2>/dev/null || true)
-    [ -n "$pty" ] && break
-    sleep 0.1
-done
+pty=$(projector_path "$work/projector.out" "$projector_pid" || true)
 case $pty in /dev/pts/*) ;; *) fail "virtual-projector printed no pty path"; exit 1 ;; esac
 
 # --- The bridge: its own settings folder, the projector as the only port.
-mkdir -p "$work/data/tolvane" "$work/san"
-cat >"$work/data/tolvane/Tolvane.ini" <<INI
-[Default]
-Port=$pty
-BaudRate=115200
-DataBits=8
-Parity=None
-StopBits=1
-FlowControl=None
-LocalEcho=true
-INI
+mkdir -p "$work/san"
+write_tolvane_ini "$work/data" "$pty" 115200
 # Any sanitizer report ends the bridge with a non-zero status and lands in san/. Leak checking needs
 # a clean exit, which a signal does not give; leaks are the memcheck run's business.
 export ASAN_OPTIONS="halt_on_error=1:abort_on_error=0:exitcode=86:print_stacktrace=1:detect_leaks=0:detect_stack_use_after_return=1:check_initialization_order=1:log_path=$work/san/asan"

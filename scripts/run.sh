@@ -10,6 +10,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+source scripts/lib/bridge.sh
 
 virtual=0
 if [ "${1:-}" = "--virtual-projector" ]; then
@@ -51,28 +52,9 @@ trap 'exit 130' INT TERM
 [ ${#args[@]} -gt 0 ] || args=(--delay 100)
 build/bin/virtual-projector "${args[@]}" >"$work/projector.out" &
 projector_pid=$!
-port=
-for _ in $(seq 100); do # up to 5 s for the first full line
-    if [ "$(wc -l <"$work/projector.out")" -ge 1 ]; then
-        port=$(head -n 1 "$work/projector.out")
-        break
-    fi
-    kill -0 "$projector_pid" 2>/dev/null || { echo "run: virtual-projector stopped" >&2; exit 1; }
-    sleep 0.05
-done
-[ -n "$port" ] || { echo "run: virtual-projector did not name its terminal" >&2; exit 1; }
-
-mkdir -p "$work/data/tolvane"
-cat >"$work/data/tolvane/Tolvane.ini" <<INI
-[Default]
-Port=$port
-BaudRate=9600
-DataBits=8
-Parity=None
-StopBits=1
-FlowControl=None
-LocalEcho=true
-INI
+port=$(projector_path "$work/projector.out" "$projector_pid") \
+    || { echo "run: virtual-projector stopped without naming its terminal" >&2; exit 1; }
+write_tolvane_ini "$work/data" "$port"
 echo "run: virtual projector on $port (settings in $work/data/tolvane/Tolvane.ini)"
 
 status=0

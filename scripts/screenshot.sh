@@ -8,6 +8,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+source scripts/lib/bridge.sh
 
 if [ "${1:-}" != "--inside" ]; then
     scripts/deps.sh
@@ -73,9 +74,7 @@ pids+=($!)
 wait_for 50 grep -q . "$work/projector.out"
 port=$(head -n 1 "$work/projector.out")
 
-mkdir -p "$work/data/tolvane"
-printf '[Default]\nPort=%s\nBaudRate=9600\nDataBits=8\nParity=None\nStopBits=1\nFlowControl=None\nLocalEcho=true\n' \
-    "$port" >"$work/data/tolvane/Tolvane.ini"
+write_tolvane_ini "$work/data" "$port"
 XDG_DATA_HOME=$work/data TOLVANE_SERIAL_PORTS=$port build/bin/tolvane >"$work/tolvane.log" 2>&1 &
 pids+=($!)
 wait_for 100 bash -c 'xwininfo -root -tree | grep -q "Tolvane-0.9.1.0"'

@@ -10,6 +10,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
+source "$root/scripts/lib/bridge.sh"
 bin=${TOLVANE_BUILD:-$root/build}/bin
 budget=${MEMCHECK_BUDGET:-220}
 
@@ -68,15 +69,9 @@ export DISPLAY=:$(cat "$work/display")
     --set 'img=<img src="/dev/zero"><b><i>deep</i></b>' >"$work/projector.out" 2>&1 &
 projector_pid=$!
 pids+=("$projector_pid")
-pty=
-for _ in $(seq 50); do
-    pty=$(head -n 1 "$work/projector.out" 2>/dev/null || true)
-    [ -n "$pty" ] && break
-    sleep 0.1
-done
+pty=$(projector_path "$work/projector.out" "$projector_pid" || true)
 case $pty in /dev/pts/*) ;; *) fail "virtual-projector printed no pty path"; exit 1 ;; esac
-mkdir -p "$work/data/tolvane"
-printf '[Default]\nPort=%s\nBaudRate=115200\n' "$pty" >"$work/data/tolvane/Tolvane.ini"
+write_tolvane_ini "$work/data" "$pty" 115200
 
 # Suppressions cover system libraries only (bench/soak/memcheck.supp); our code is never suppressed.
 start=$SECONDS

@@ -1,0 +1,24 @@
+# Shell helpers for the scripts that run Tolvane on the virtual projector. Source it; needs bash.
+
+# write_tolvane_ini DATA_HOME PORT [BAUD]: the Tolvane.ini that Tolvane finds with
+# XDG_DATA_HOME=DATA_HOME: PORT at BAUD (default 9600), 8 data bits, no parity, 1 stop bit.
+write_tolvane_ini() {
+    mkdir -p "$1/tolvane"
+    printf '[Default]\nPort=%s\nBaudRate=%s\nDataBits=8\nParity=None\nStopBits=1\nFlowControl=None\nLocalEcho=true\n' \
+        "$2" "${3:-9600}" >"$1/tolvane/Tolvane.ini"
+}
+
+# projector_path OUT PID: prints the terminal path the projector (PID) wrote as the first line of
+# OUT, waiting up to 5 s; fails when the projector stops first or names none.
+projector_path() {
+    local _
+    for _ in $(seq 100); do
+        if [ "$(wc -l <"$1" 2>/dev/null || echo 0)" -ge 1 ]; then
+            head -n 1 "$1"
+            return 0
+        fi
+        kill -0 "$2" 2>/dev/null || return 1
+        sleep 0.05
+    done
+    return 1
+}
