@@ -8,8 +8,8 @@
 #include "core/trace.h"
 
 #include <QCoreApplication>
-#include <QScopedValueRollback>
 #include <QHostAddress>
+#include <QScopedValueRollback>
 #include <QUdpSocket>
 
 void MainWindow::slotUdpRX(QString record)

@@ -10,8 +10,8 @@
 #include "settingsdialog.h"
 
 #include <QCoreApplication>
-#include <QScopedValueRollback>
 #include <QMessageBox>
+#include <QScopedValueRollback>
 #include <QSocketNotifier>
 #include <QTimer>
 

@@ -73,9 +73,10 @@ pty=$(projector_path "$work/projector.out" "$projector_pid" || true)
 case $pty in /dev/pts/*) ;; *) fail "virtual-projector printed no pty path"; exit 1 ;; esac
 write_tolvane_ini "$work/data" "$pty" 115200
 
+# Under Xvfb whatever the caller set (test.sh runs everything else offscreen).
 # Suppressions cover system libraries only (bench/soak/memcheck.supp); our code is never suppressed.
 start=$SECONDS
-QT_XCB_GL_INTEGRATION=none XDG_DATA_HOME=$work/data XDG_RUNTIME_DIR=$work TOLVANE_SERIAL_PORTS=$pty \
+QT_QPA_PLATFORM=xcb QT_XCB_GL_INTEGRATION=none XDG_DATA_HOME=$work/data XDG_RUNTIME_DIR=$work TOLVANE_SERIAL_PORTS=$pty \
 DBUS_SESSION_BUS_ADDRESS=unix:path=$work/no-bus \
     valgrind --tool=memcheck --error-exitcode=97 --leak-check=full --show-leak-kinds=definite \
     --errors-for-leak-kinds=none --num-callers=40 --fullpath-after="$root/" \
