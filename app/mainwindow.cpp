@@ -1,13 +1,14 @@
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
 #include "core/logpane.h"
 #include "core/netinfo.h"
 #include "core/trace.h"
+#include "core/product.h"
 #include "core/version.h"
-#include "mytcpserver.h"
-#include "myudprx.h"
-#include "settingsdialog.h"
+#include "net/mytcpserver.h"
+#include "net/myudprx.h"
+#include "settings/settingsdialog.h"
 
 #include <QFile>
 #include <QMessageBox>
@@ -51,7 +52,7 @@ MainWindow::MainWindow(QWidget *parent)
     preparePane(ui->plainTextEditSerial);
 
     titleBase = QStringLiteral("%1-%2 UDPRX@%3/")
-                    .arg(QLatin1String(version::appName))
+                    .arg(QLatin1String(product::appName))
                     .arg(QLatin1String(version::number))
                     .arg(udpRxPort);
     titleBase += QStringLiteral("IP@") + getLocalNetInfo(netinfo::Ipv4Addresses).first();
@@ -135,6 +136,6 @@ void MainWindow::on_actionAbout_triggered()
     text += QStringLiteral("<br>OS: ") + QSysInfo::prettyProductName();
     text += QStringLiteral("<br>IP: ") + ip;
     text += QStringLiteral("<br>Port: ") + ui->labelSerialPort->text();
-    const QString title = QLatin1String(version::appName) + QStringLiteral(" ReleaseBuild-%1").arg(QLatin1String(__DATE__));
+    const QString title = QLatin1String(product::appName) + QStringLiteral(" ReleaseBuild-%1").arg(QLatin1String(__DATE__));
     QMessageBox::about(this, title, text);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/product.h"
+
 #include <QMainWindow>
 #include <QSerialPort>
 #include <QStringList>
@@ -56,8 +58,8 @@ private:
     static void logEntry(QPlainTextEdit *pane, const QString &entry);
     void reportLoss(const QString &text);
 
-    int udpRxPort = 35070;
-    int udpTxPort = 35069;
+    int udpRxPort = product::udpRxPort;
+    int udpTxPort = product::udpTxPort;
     QString titleBase;
     MyServer *server = nullptr;
     MyUdpRX *udpRx = nullptr;

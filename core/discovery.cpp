@@ -1,6 +1,6 @@
 #include "core/discovery.h"
 
-#include "core/version.h"
+#include "core/product.h"
 
 #include <QRegularExpression>
 
@@ -14,8 +14,8 @@ bool isProbe(const QString &record)
 QByteArray reply(const QString &ip, const QString &mac, int count)
 {
     const QString text = QStringLiteral("ip=") + ip + QStringLiteral(";") + QStringLiteral("mac=") + mac
-        + QStringLiteral(";") + QStringLiteral("model=") + QLatin1String(version::model) + QStringLiteral(";")
-        + QStringLiteral("serial=") + QStringLiteral("Tolvane-%1;").arg(count);
+        + QStringLiteral(";") + QStringLiteral("model=") + QLatin1String(product::model) + QStringLiteral(";")
+        + QStringLiteral("serial=") + QLatin1String(product::appName) + QStringLiteral("-%1;").arg(count);
     return text.toUtf8();
 }
 

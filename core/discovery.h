@@ -9,7 +9,7 @@ namespace discovery {
 // A datagram record that contains "?ZZ?" (case-sensitive) is a discovery probe.
 bool isProbe(const QString &record);
 
-// "ip=<ip>;mac=<mac>;model=KT5520M;serial=Tolvane-<count>;" as UTF-8, no terminator.
+// "ip=<ip>;mac=<mac>;model=<model>;serial=<appName>-<count>;" as UTF-8, no terminator.
 QByteArray reply(const QString &ip, const QString &mac, int count);
 
 // Where the reply goes: on Windows 10 the address up to its last "." plus ".255"

@@ -1,13 +1,15 @@
 #include "core/localanswer.h"
 
+#include "core/product.h"
+
 namespace localanswer {
 
 QByteArray answer(const QString &terminatedText)
 {
-    if (terminatedText.contains(QLatin1String("op model ?")))
-        return QByteArrayLiteral("OP MODEL=KT5520M");
-    if (terminatedText.contains(QLatin1String("op ser.no ?")))
-        return QByteArrayLiteral("OP SER.NO=ABC-1234567");
+    if (terminatedText.contains(QLatin1String(product::modelQuery)))
+        return QByteArray(product::modelAnswer);
+    if (terminatedText.contains(QLatin1String(product::serialNumberQuery)))
+        return QByteArray(product::serialNumberAnswer);
     return (terminatedText.simplified().remove(QLatin1Char('?')) + QStringLiteral("=NA")).toUtf8();
 }
 

@@ -1,5 +1,5 @@
 // The record of one received datagram, and whether it is a discovery probe.
-#include "check.h"
+#include "fuzz/check.h"
 
 #include "core/datagram.h"
 #include "core/discovery.h"

@@ -1,5 +1,5 @@
 // Where a discovery reply goes, and the reply itself.
-#include "check.h"
+#include "fuzz/check.h"
 
 #include "core/discovery.h"
 

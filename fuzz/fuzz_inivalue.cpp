@@ -1,5 +1,5 @@
 // How a text stored in the INI file becomes a serial parameter or the local echo flag.
-#include "check.h"
+#include "fuzz/check.h"
 
 #include "core/inivalue.h"
 

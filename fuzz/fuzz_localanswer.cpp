@@ -1,5 +1,5 @@
 // The answer a machine without a serial port gives to a command.
-#include "check.h"
+#include "fuzz/check.h"
 
 #include "core/localanswer.h"
 #include "core/text.h"

@@ -1,5 +1,5 @@
 // The TOLVANE_SERIAL_PORTS override and the texts a port's list item carries.
-#include "check.h"
+#include "fuzz/check.h"
 
 #include "core/portlist.h"
 

@@ -1,6 +1,6 @@
 // What the reader does with the projector's lines: drop the echo, forward replies, show the rest.
 // Input: "<command written>\n<bytes from the projector>"; without a "\n" nothing was written yet.
-#include "check.h"
+#include "fuzz/check.h"
 
 #include "core/serialreply.h"
 #include "core/text.h"

@@ -1,6 +1,6 @@
 // How bytes from the TCP client become command texts: chunks of at most 1023 bytes, each decoded up to
 // its first NUL and simplified. The arrival pattern comes from the input's first byte.
-#include "check.h"
+#include "fuzz/check.h"
 
 #include "core/text.h"
 

@@ -1,8 +1,8 @@
-#include "mytcpserver.h"
+#include "net/mytcpserver.h"
 
 #include "core/text.h"
 #include "core/trace.h"
-#include "core/version.h"
+#include "core/product.h"
 
 #include <QHostAddress>
 #include <QTcpServer>
@@ -15,7 +15,7 @@ MyServer::MyServer(QObject *parent)
 {
     tcpServer = new QTcpServer(this);
     connect(tcpServer, SIGNAL(newConnection()), this, SLOT(newConnection()));
-    if (!tcpServer->listen(QHostAddress::Any, version::tcpPort)) {
+    if (!tcpServer->listen(QHostAddress::Any, product::tcpPort)) {
         qDebug() << "Server could not start!";
         return;
     }

@@ -1,4 +1,4 @@
-#include "myudprx.h"
+#include "net/myudprx.h"
 
 #include "core/datagram.h"
 #include "core/trace.h"

@@ -1,8 +1,10 @@
-#include "settingsdialog.h"
+#include "settings/settingsdialog.h"
 #include "ui_settingsdialog.h"
 
 #include "core/inivalue.h"
 #include "core/portlist.h"
+#include "core/product.h"
+#include "core/settingsfile.h"
 #include "core/trace.h"
 
 #include <QIntValidator>
@@ -123,18 +125,12 @@ void SettingsDialog::fillPortsInfo()
     }
 }
 
-QString SettingsDialog::iniPath()
-{
-    return QStandardPaths::standardLocations(QStandardPaths::AppDataLocation).value(0)
-           + QStringLiteral("/") + QStringLiteral("Tolvane") + QStringLiteral(".ini");
-}
-
 void SettingsDialog::readINI()
 {
-    const QString path = iniPath();
+    const QString path = settingsfile::path();
     QSettings ini(path, QSettings::IniFormat);
     TRACE << path;
-    ini.beginGroup(QStringLiteral("Default"));
+    ini.beginGroup(QLatin1String(product::iniGroup));
 
     Settings &s = currentSettings;
 
@@ -170,11 +166,11 @@ void SettingsDialog::readINI()
 
 void SettingsDialog::saveINI()
 {
-    const QString path = iniPath();
+    const QString path = settingsfile::path();
     TRACE << path;
 
     QSettings ini(path, QSettings::IniFormat);
-    ini.beginGroup(QStringLiteral("Default"));
+    ini.beginGroup(QLatin1String(product::iniGroup));
     // The boxes' texts, never the numbers behind them: the file reads as the dialog showed it.
     ini.setValue(QStringLiteral("Port"), ui->serialPortInfoListBox->currentText());
     ini.setValue(QStringLiteral("BaudRate"), ui->baudRateBox->currentText());

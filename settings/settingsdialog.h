@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings.h"
+#include "settings/settings.h"
 
 #include <QDialog>
 
@@ -24,9 +24,6 @@ public:
     void fillPortsInfo();
     void readINI();
     void saveINI();
-
-    // The folder and path of Tolvane.ini, composed afresh for each load and save.
-    static QString iniPath();
 
     bool portAvailable = false;
 

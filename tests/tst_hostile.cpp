@@ -1,7 +1,7 @@
 // The device going away under live traffic, and a device plugged back in through the settings dialog.
-#include "bridgerig.h"
-#include "myudprx.h"
-#include "ptydevice.h"
+#include "tests/support/bridgerig.h"
+#include "net/myudprx.h"
+#include "tests/support/ptydevice.h"
 
 #include <QAction>
 #include <QComboBox>

@@ -1,6 +1,7 @@
-#include "bridgerig.h"
+#include "tests/support/bridgerig.h"
 #include "core/logpane.h"
 #include "core/trace.h"
+#include "core/version.h"
 
 #include <QAction>
 #include <QFile>
@@ -38,7 +39,7 @@ private slots:
 
     void titleNamesVersionUdpPortAndFirstAddress()
     {
-        QCOMPARE(window->windowTitle(), QStringLiteral("Tolvane-0.9.1.0 UDPRX@35070/IP@") + window->getLocalNetInfo(0).first());
+        QCOMPARE(window->windowTitle(), QStringLiteral("Tolvane-%1 UDPRX@35070/IP@").arg(QLatin1String(version::number)) + window->getLocalNetInfo(0).first());
     }
 
     void paneEntry_data()

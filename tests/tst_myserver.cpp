@@ -1,6 +1,6 @@
 // The TCP side of the bridge, with real clients on loopback.
-#include "mytcpserver.h"
-#include "testenv.h"
+#include "net/mytcpserver.h"
+#include "tests/support/testenv.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>

@@ -1,6 +1,6 @@
 // The UDP listener: every datagram on its port becomes one record.
-#include "myudprx.h"
-#include "testenv.h"
+#include "net/myudprx.h"
+#include "tests/support/testenv.h"
 
 #include <QHostAddress>
 #include <QRegularExpression>

@@ -1,8 +1,10 @@
 // The serial link end to end: the port opened with the INI's parameters, failing and lost; commands
 // from TCP and the manual editor to the device and its replies back to the TCP client. Real TCP
 // sockets and a pseudo-terminal played by the test.
-#include "bridgerig.h"
-#include "ptydevice.h"
+#include "tests/support/bridgerig.h"
+#include "tests/support/ptydevice.h"
+
+#include "core/version.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -81,7 +83,7 @@ private slots:
                  QStringLiteral("%1:%2,%3,%4,%5").arg(path, line.baudRate, line.dataBits, line.parity, line.stopBits));
         QVERIFY(bridge->editor()->isEnabled());
         const QString title = bridge->window->windowTitle();
-        QVERIFY2(title.startsWith(QStringLiteral("Tolvane-0.9.1.0 UDPRX@35070/IP@")) && title.endsWith(" >>>" + path), qPrintable(title));
+        QVERIFY2(title.startsWith(QStringLiteral("Tolvane-%1 UDPRX@35070/IP@").arg(QLatin1String(version::number))) && title.endsWith(" >>>" + path), qPrintable(title));
 
         termios t {};
         QVERIFY(device->attributes(&t));

@@ -1,6 +1,6 @@
-#include "boxcatcher.h"
-#include "settingsdialog.h"
-#include "testenv.h"
+#include "tests/support/boxcatcher.h"
+#include "settings/settingsdialog.h"
+#include "tests/support/testenv.h"
 
 #include <QCheckBox>
 #include <QComboBox>

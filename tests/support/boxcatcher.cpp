@@ -1,4 +1,4 @@
-#include "boxcatcher.h"
+#include "tests/support/boxcatcher.h"
 
 #include <QApplication>
 #include <QPointer>

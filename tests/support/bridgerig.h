@@ -3,9 +3,9 @@
 // A whole bridge for end-to-end tests: the INI file, the port list override, a box catcher, the main
 // window and a real TCP client on port 7000. Header-only.
 
-#include "boxcatcher.h"
-#include "mainwindow.h"
-#include "testenv.h"
+#include "tests/support/boxcatcher.h"
+#include "app/mainwindow.h"
+#include "tests/support/testenv.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,4 +1,6 @@
-#include "testenv.h"
+#include "tests/support/testenv.h"
+
+#include "core/settingsfile.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -24,6 +26,6 @@ void isolate()
 
 QString dataHome() { return home ? home->path() : QString(); }
 
-QString iniFile() { return dataHome() + QStringLiteral("/") + QCoreApplication::applicationName() + QStringLiteral("/Tolvane.ini"); }
+QString iniFile() { return settingsfile::path(); }
 
 } // namespace testenv

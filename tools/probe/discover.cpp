@@ -1,10 +1,10 @@
 // tolvane-probe discover: one "?ZZ?" probe, then every reply that arrives within the wait.
-#include "options.h"
-#include "probe.h"
+#include "tools/probe/options.h"
+#include "tools/probe/probe.h"
 
 #include "core/discovery.h"
 #include "core/text.h"
-#include "core/version.h"
+#include "core/product.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -103,8 +103,8 @@ int runDiscover(const QStringList &args)
         && !to.setAddress(options.values.value(QStringLiteral("--to"))))
         return bad(QStringLiteral("--to wants an IP address, not '%1'").arg(options.values.value(QStringLiteral("--to"))));
     qint64 waitMs = 1000;
-    qint64 port = version::udpRxPort;
-    qint64 listenPort = version::udpTxPort;
+    qint64 port = product::udpRxPort;
+    qint64 listenPort = product::udpTxPort;
     if (!parseNumber(options, QStringLiteral("--wait"), 0, 600000, &waitMs, &error)
         || !parseNumber(options, QStringLiteral("--port"), 1, 65535, &port, &error)
         || !parseNumber(options, QStringLiteral("--listen-port"), 1, 65535, &listenPort, &error))

@@ -1,5 +1,8 @@
-#include "doctor.h"
-#include "probe.h"
+#include "tools/probe/doctor.h"
+#include "tools/probe/probe.h"
+
+#include "core/product.h"
+#include "core/settingsfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,8 +20,8 @@ namespace doctor {
 
 namespace {
 
-const quint16 tcpPort = 7000;
-const quint16 udpPort = 35070;
+const quint16 tcpPort = product::tcpPort;
+const quint16 udpPort = product::udpRxPort;
 const char permissionHint[] = "until then Tolvane's \"Error\" box says \"Permission denied\"";
 
 QString readText(const QString &file)
@@ -502,7 +505,7 @@ QList<Finding> Doctor::configuredPort(const QString &iniPath)
                                 "the port in Config > Serial and press Apply").arg(iniPath)}};
     }
     QSettings ini(iniPath, QSettings::IniFormat);
-    ini.beginGroup(QStringLiteral("Default"));
+    ini.beginGroup(QLatin1String(product::iniGroup));
     const QString port = ini.value(QStringLiteral("Port"), QStringLiteral("Com3")).toString();
     const QString node = port.startsWith(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
     if (QFileInfo::exists(path(node)))
@@ -563,11 +566,7 @@ int runDoctor(const QStringList &args)
                               "Prints one OK, WARN or FAIL line per finding; exits 1 when any line is FAIL.\n";
         return help ? 0 : 2;
     }
-    // Where Tolvane keeps its settings: its per-application data folder, named after its executable.
-    QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
-    if (!QDir::isAbsolutePath(dataHome))
-        dataHome = QDir::homePath() + QLatin1String("/.local/share");
-    const QString iniPath = dataHome + QLatin1String("/tolvane/Tolvane.ini");
+    const QString iniPath = settingsfile::bridgePath();
 
     doctor::Doctor checks(qEnvironmentVariable("TOLVANE_DOCTOR_ROOT"));
     bool failed = false;

@@ -1,4 +1,6 @@
-#include "probe.h"
+#include "tools/probe/probe.h"
+
+#include "core/settingsfile.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -9,6 +11,7 @@ static void usage(QTextStream &out)
            "                              [--listen-port N]\n"
            "       tolvane-probe send HOST COMMAND [--timeout MS] [--quiet MS] [--port N]\n"
            "       tolvane-probe doctor\n"
+           "       tolvane-probe --print-ini-path\n"
            "'tolvane-probe COMMAND --help' tells more.\n";
 }
 
@@ -23,6 +26,10 @@ int main(int argc, char *argv[])
         return args.isEmpty() ? 2 : 0;
     }
     const QString command = args.takeFirst();
+    if (command == QLatin1String("--print-ini-path")) { // for scripts: where the bridge keeps Tolvane.ini
+        QTextStream(stdout) << settingsfile::bridgePath() << '\n';
+        return 0;
+    }
     if (command == QLatin1String("discover"))
         return runDiscover(args);
     if (command == QLatin1String("send"))

@@ -1,4 +1,4 @@
-#include "options.h"
+#include "tools/probe/options.h"
 
 bool parseOptions(const QStringList &args, const QSet<QString> &valued, const QSet<QString> &flagNames,
                   Options *out, QString *error)

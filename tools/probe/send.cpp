@@ -1,9 +1,9 @@
 // tolvane-probe send: one command over TCP, the reply shown byte for byte.
-#include "options.h"
-#include "probe.h"
+#include "tools/probe/options.h"
+#include "tools/probe/probe.h"
 
 #include "core/text.h"
-#include "core/version.h"
+#include "core/product.h"
 
 #include <QElapsedTimer>
 #include <QTcpSocket>
@@ -48,7 +48,7 @@ int runSend(const QStringList &args)
         return bad(QStringLiteral("HOST is empty"));
     qint64 timeoutMs = 3000;
     qint64 quietMs = 300;
-    qint64 port = version::tcpPort;
+    qint64 port = product::tcpPort;
     if (!parseNumber(options, QStringLiteral("--timeout"), 1, 600000, &timeoutMs, &error)
         || !parseNumber(options, QStringLiteral("--quiet"), 1, 60000, &quietMs, &error)
         || !parseNumber(options, QStringLiteral("--port"), 1, 65535, &port, &error))

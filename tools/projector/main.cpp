@@ -1,6 +1,6 @@
 // A stand-in projector on a pseudo-terminal: echoes each command line, answers "op" queries and
 // settings from a small table, and logs what it saw so tests can check bytes and timing.
-#include "projector.h"
+#include "tools/projector/projector.h"
 
 #include <algorithm>
 #include <cerrno>

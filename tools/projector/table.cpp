@@ -1,4 +1,6 @@
-#include "projector.h"
+#include "tools/projector/projector.h"
+
+#include "core/product.h"
 
 #include <cctype>
 #include <cstdio>
@@ -103,7 +105,7 @@ static std::string trimmed(const std::string &text)
 }
 
 ProjectorTable::ProjectorTable()
-    : values{{"model", "KT5520M"}, {"ser.no", "ABC-1234567"}, {"status", "1"},
+    : values{{"model", product::model}, {"ser.no", product::serialNumber}, {"status", "1"},
              {"power", "1"},       {"input", "HDMI1"},        {"lamp", "1200"}}
 {
 }

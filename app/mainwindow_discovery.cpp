@@ -1,5 +1,5 @@
 // The discovery responder: answers "?ZZ?" probes with the bridge's identity.
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
 #include "core/discovery.h"

@@ -1,5 +1,5 @@
 // The serial link: opening and closing the port, commands out, the projector's lines back.
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
 #include "core/localanswer.h"
@@ -7,7 +7,7 @@
 #include "core/serialreply.h"
 #include "core/text.h"
 #include "core/trace.h"
-#include "settingsdialog.h"
+#include "settings/settingsdialog.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
