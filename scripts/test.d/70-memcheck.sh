@@ -99,11 +99,11 @@ driver command --send 'op status ?\r\n' --expect 'OP STATUS=1\r\n' || fail "\"op
 
 echo "=== memcheck: the device goes away"
 kill -TERM "$projector_pid"
-python3 "$root/bench/soak/wmclose.py" "$bridge_pid" "Critical Error" --wait 30 || fail "no \"Critical Error\" box"
+python3 "$root/scripts/lib/wmclose.py" "$bridge_pid" "Critical Error" --wait 30 || fail "no \"Critical Error\" box"
 driver command --send 'op status ?\r\n' || fail "a command after the loss was not read"
 
 echo "=== memcheck: the window closes"
-python3 "$root/bench/soak/wmclose.py" "$bridge_pid" "Tolvane" --wait 30 || fail "the main window was not found"
+python3 "$root/scripts/lib/wmclose.py" "$bridge_pid" "Tolvane" --wait 30 || fail "the main window was not found"
 status=0
 for _ in $(seq 600); do
     kill -0 "$bridge_pid" 2>/dev/null || break
