@@ -1,6 +1,8 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/panefeed.h"
+
 #include "core/logpane.h"
 #include "core/netinfo.h"
 #include "core/trace.h"
@@ -14,7 +16,6 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QSysInfo>
-#include <QTextCursor>
 #include <QTextStream>
 
 namespace {
@@ -50,6 +51,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->setupUi(this);
     preparePane(ui->plainTextEditTCP);
     preparePane(ui->plainTextEditSerial);
+    panes = new PaneFeed(ui->plainTextEditTCP, ui->plainTextEditSerial, this);
 
     titleBase = QStringLiteral("%1-%2 UDPRX@%3/")
                     .arg(QLatin1String(product::appName))
@@ -90,35 +92,29 @@ QStringList MainWindow::getLocalNetInfo(int kind)
     return netinfo::localNetInfo(netinfo::systemInterfaces(), kind);
 }
 
-void MainWindow::logEntry(QPlainTextEdit *pane, const QString &entry)
-{
-    pane->appendHtml(entry);
-    pane->moveCursor(QTextCursor::End, QTextCursor::MoveAnchor);
-}
-
 void MainWindow::logTcpPane(const QString &tag, const QString &prefix, const QString &text)
 {
-    logEntry(ui->plainTextEditTCP, logpane::entry(tag, prefix, text));
+    panes->appendHtml(PaneFeed::TcpPane, logpane::entry(tag, prefix, text));
 }
 
 void MainWindow::logSerialPane(const QString &tag, const QString &prefix, const QString &text)
 {
-    logEntry(ui->plainTextEditSerial, logpane::entry(tag, prefix, text));
+    panes->appendHtml(PaneFeed::SerialPane, logpane::entry(tag, prefix, text));
 }
 
 void MainWindow::logSerialPlain(const QString &text)
 {
-    ui->plainTextEditSerial->appendPlainText(text);
+    panes->appendPlainText(PaneFeed::SerialPane, text);
 }
 
 void MainWindow::on_pushButtonClearSerial_clicked()
 {
-    ui->plainTextEditSerial->clear();
+    panes->clear(PaneFeed::SerialPane);
 }
 
 void MainWindow::on_pushButtonClearTCP_clicked()
 {
-    ui->plainTextEditTCP->clear();
+    panes->clear(PaneFeed::TcpPane);
 }
 
 void MainWindow::on_actionAbout_triggered()

@@ -15,6 +15,7 @@ QT_END_NAMESPACE
 
 class MyServer;
 class MyUdpRX;
+class PaneFeed;
 class SettingsDialog;
 
 // The hub: owns the server, the UDP listener, the serial port and the settings dialog, and wires them.
@@ -30,7 +31,8 @@ public:
     QStringList getLocalNetInfo(int kind);
     void broadcastKRUDP();
 
-    // Pane writers: every traffic line the window shows goes through these.
+    // Pane writers: every traffic line the window shows goes through these. The entry is recorded at
+    // once and shown a moment later, from the event loop.
     void logTcpPane(const QString &tag, const QString &prefix, const QString &text);
     void logSerialPane(const QString &tag, const QString &prefix, const QString &text);
     void logSerialPlain(const QString &text);
@@ -55,7 +57,6 @@ private slots:
     void on_pushButtonClearTCP_clicked();
 
 private:
-    static void logEntry(QPlainTextEdit *pane, const QString &entry);
     void reportLoss(const QString &text);
 
     int udpRxPort = product::udpRxPort;
@@ -68,6 +69,7 @@ private:
     Ui::MainWindow *ui = nullptr;
     SettingsDialog *settings = nullptr;
     QSerialPort *serial = nullptr;
+    PaneFeed *panes = nullptr;
     bool serialLost = false;    // the "Critical Error" box for the current loss is up
     bool serialClosing = false; // our own close is running; errors it raises are no news
     // Slots run by a socket's data (TCP text, datagram, serial line), nested. A modal box opened

@@ -2,6 +2,8 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/panefeed.h"
+
 #include "core/localanswer.h"
 #include "core/logpane.h"
 #include "core/serialreply.h"
@@ -149,6 +151,7 @@ void MainWindow::slotTcpRX(QString text)
     // settings is null only while the dialog's own constructor shows its no-port box.
     if (!settings || !settings->portAvailable)
         emit sigWriteTCPdata(localanswer::answer(terminated));
+        panes->standBack();
 }
 
 void MainWindow::writeSerialData(const QByteArray &data)
@@ -187,6 +190,7 @@ void MainWindow::readSerialData()
         const qint64 announced = serial->bytesAvailable(); // this notification's own leftover waits
         TRACE << "Got OP response:" << line;
         emit sigWriteTCPdata(line);
+        panes->standBack();
         logTcpPane(fontDarkBlue, prefix, lineText);
         // Lets the pane repaint during a burst.
         QCoreApplication::processEvents();

@@ -12,9 +12,4 @@ QString entry(const QString &tag, const QString &prefix, const QString &text)
     return tag + prefix + text + fontEnd;
 }
 
-QString udpEntry(const QString &record)
-{
-    return entry(fontDeepPink, QStringLiteral("<b>UDP>"), record + QStringLiteral("</b>"));
-}
-
 } // namespace logpane

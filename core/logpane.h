@@ -13,7 +13,4 @@ namespace logpane {
 // One coloured entry: tag + prefix + text + end tag. The text is not escaped.
 QString entry(const QString &tag, const QString &prefix, const QString &text);
 
-// The bold deep pink entry of a datagram record.
-QString udpEntry(const QString &record);
-
 } // namespace logpane

@@ -62,6 +62,9 @@ void MyServer::connectionAboutToClose()
 void MyServer::slotWriteTCP(QByteArray data)
 {
     TRACE << data;
-    if (tcpSocket && tcpSocket->isWritable())
+    if (tcpSocket && tcpSocket->isWritable()) {
         tcpSocket->write(data);
+        // Straight to the kernel: otherwise the bytes wait for the event loop's next turn.
+        tcpSocket->flush();
+    }
 }

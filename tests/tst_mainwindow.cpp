@@ -1,13 +1,10 @@
 #include "tests/support/bridgerig.h"
-#include "core/logpane.h"
 #include "core/trace.h"
 #include "core/version.h"
 
 #include <QAction>
 #include <QFile>
-#include <QPushButton>
 #include <QSysInfo>
-#include <QTextBlock>
 
 static QStringList traces;
 static void collect(QtMsgType, const QMessageLogContext &, const QString &text) { traces.append(text); }
@@ -21,7 +18,6 @@ class TestMainWindow : public QObject
 
     template <typename T = QWidget>
     T *child(const char *name) { return window->findChild<T *>(QLatin1String(name)); }
-    QPlainTextEdit *pane(bool serial) { return child<QPlainTextEdit>(serial ? "plainTextEditSerial" : "plainTextEditTCP"); }
 
 private slots:
     void init()
@@ -40,79 +36,6 @@ private slots:
     void titleNamesVersionUdpPortAndFirstAddress()
     {
         QCOMPARE(window->windowTitle(), QStringLiteral("Tolvane-%1 UDPRX@35070/IP@").arg(QLatin1String(version::number)) + window->getLocalNetInfo(0).first());
-    }
-
-    void paneEntry_data()
-    {
-        QTest::addColumn<bool>("serialSide");
-        QTest::addColumn<QString>("tag");
-        QTest::addColumn<QString>("prefix");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("html");  // exactly what goes to the pane
-        QTest::addColumn<QString>("shown"); // what the user reads
-        QTest::addColumn<QColor>("colour");
-
-        const QColor blue(QStringLiteral("darkblue"));
-        QTest::newRow("from the TCP client") << false << fontDarkBlue << "TCP>" << "op status ?"
-            << "<font color=\"DarkBlue\">TCP>op status ?</font>" << "TCP>op status ?" << blue;
-        QTest::newRow("written to the serial line") << true << fontRed << "&gt;&gt;&gt;" << "op status ?\r\n"
-            << "<font color=\"Red\">&gt;&gt;&gt;op status ?\r\n</font>" << ">>>op status ? " << QColor(Qt::red);
-        QTest::newRow("read from the projector") << false << fontDarkBlue << "&lt;&lt;&lt;" << "OP STATUS = 1\n"
-            << "<font color=\"DarkBlue\">&lt;&lt;&lt;OP STATUS = 1\n</font>" << "<<<OP STATUS = 1 " << blue;
-        QTest::newRow("datagram record, bold") << false << fontDeepPink << "<b>UDP>" << "udp=1;time=2;?ZZ?</b>"
-            << "<font color=\"DeepPink\"><b>UDP>udp=1;time=2;?ZZ?</b></font>" << "UDP>udp=1;time=2;?ZZ?"
-            << QColor(QStringLiteral("deeppink"));
-        QTest::newRow("markup in the text is not escaped") << true << fontDarkBlue << "&gt;" << "a &amp; <i>b</i>"
-            << "<font color=\"DarkBlue\">&gt;a &amp; <i>b</i></font>" << ">a & b" << blue;
-    }
-
-    void paneEntry()
-    {
-        QFETCH(bool, serialSide);
-        QFETCH(QString, tag);
-        QFETCH(QString, prefix);
-        QFETCH(QString, text);
-        QFETCH(QString, html);
-        QFETCH(QString, shown);
-        QFETCH(QColor, colour);
-
-        QCOMPARE(logpane::entry(tag, prefix, text), html);
-        const QString before = pane(serialSide)->toPlainText();
-        if (serialSide)
-            window->logSerialPane(tag, prefix, text);
-        else
-            window->logTcpPane(tag, prefix, text);
-
-        // One new paragraph; an empty pane takes the entry in its first one.
-        QCOMPARE(pane(serialSide)->toPlainText(), before.isEmpty() ? shown : before + QLatin1Char('\n') + shown);
-        const QTextBlock last = pane(serialSide)->document()->lastBlock();
-        for (QTextBlock::iterator it = last.begin(); !it.atEnd(); ++it) {
-            QCOMPARE(it.fragment().charFormat().foreground().color(), colour);
-            QCOMPARE(it.fragment().charFormat().fontWeight() == QFont::Bold, prefix.startsWith(QLatin1String("<b>")));
-        }
-        QVERIFY(pane(serialSide)->textCursor().atEnd());
-    }
-
-    void clearButtonsEmptyTheirOwnPaneOnly()
-    {
-        window->logTcpPane(fontDarkBlue, QStringLiteral("TCP>"), QStringLiteral("op tcp"));
-        window->logSerialPlain(QStringLiteral("TimeOut!!!"));
-        QCOMPARE(pane(true)->toPlainText(), QStringLiteral("Wait serial connection...\nTimeOut!!!"));
-
-        QTest::mouseClick(child<QPushButton>("pushButtonClearSerial"), Qt::LeftButton);
-        QCOMPARE(pane(true)->toPlainText(), QString());
-        QCOMPARE(pane(false)->toPlainText(), QStringLiteral("TCP>op tcp"));
-        QTest::mouseClick(child<QPushButton>("pushButtonClearTCP"), Qt::LeftButton);
-        QCOMPARE(pane(false)->toPlainText(), QString());
-    }
-
-    // Markup from the network must never make the program fetch anything.
-    void panesLoadNoResources()
-    {
-        window->logTcpPane(fontDarkBlue, QStringLiteral("TCP>"),
-                           QStringLiteral("<img src=\":/images/clear.png\"><img src=\"file:///etc/hostname\">"));
-        for (const char *url : {":/images/clear.png", "file:///etc/hostname"})
-            QVERIFY2(pane(false)->document()->resource(QTextDocument::ImageResource, QUrl(QLatin1String(url))).isNull(), url);
     }
 
     void aboutBoxReadsThePortLabelEachTime()
