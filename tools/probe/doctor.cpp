@@ -1,149 +1,25 @@
 #include "tools/probe/doctor.h"
-#include "tools/probe/probe.h"
+#include "tools/probe/systemfiles.h"
 
 #include "core/product.h"
-#include "core/settingsfile.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSettings>
-#include <QTextStream>
 
-#include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace doctor {
 
+using namespace systemfiles;
+
 namespace {
 
 const quint16 tcpPort = product::tcpPort;
 const quint16 udpPort = product::udpRxPort;
 const char permissionHint[] = "until then Tolvane's \"Error\" box says \"Permission denied\"";
-
-QString readText(const QString &file)
-{
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromLocal8Bit(f.readAll()).trimmed();
-}
-
-QStringList readLines(const QString &file)
-{
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
-        return {};
-    return QString::fromLocal8Bit(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-// The raw target of a symbolic link, without resolving it (socket links are no paths).
-QString linkText(const QString &link)
-{
-    char buffer[4096];
-    const ssize_t n = ::readlink(QFile::encodeName(link).constData(), buffer, sizeof buffer - 1);
-    return n < 0 ? QString() : QFile::decodeName(QByteArray(buffer, int(n)));
-}
-
-QString lastComponent(const QString &linkTarget)
-{
-    return linkTarget.section(QLatin1Char('/'), -1);
-}
-
-// ttyUSB2 before ttyUSB10.
-bool naturalLess(const QString &a, const QString &b)
-{
-    static const QRegularExpression tail(QStringLiteral("^(.*?)(\\d*)$"));
-    const auto ma = tail.match(a), mb = tail.match(b);
-    if (ma.captured(1) != mb.captured(1))
-        return ma.captured(1) < mb.captured(1);
-    return ma.captured(2).toULongLong() < mb.captured(2).toULongLong();
-}
-
-QStringList entries(const QString &folder)
-{
-    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-    std::sort(names.begin(), names.end(), naturalLess);
-    return names;
-}
-
-QStringList processIds(const QString &procFolder)
-{
-    static const QRegularExpression digits(QStringLiteral("^\\d+$"));
-    return entries(procFolder).filter(digits);
-}
-
-QString modeText(mode_t mode)
-{
-    QString text = S_ISCHR(mode) ? QStringLiteral("c") : S_ISREG(mode) ? QStringLiteral("-") : QStringLiteral("?");
-    const char letters[] = "rwxrwxrwx";
-    for (int bit = 0; bit < 9; ++bit)
-        text += (mode & (0400 >> bit)) ? QLatin1Char(letters[bit]) : QLatin1Char('-');
-    return text;
-}
-
-struct GroupEntry {
-    QString name;
-    gid_t gid;
-    QStringList members;
-};
-
-QList<GroupEntry> readGroups(const QString &file)
-{
-    QList<GroupEntry> groups;
-    for (const QString &line : readLines(file)) {
-        const QStringList f = line.split(QLatin1Char(':'));
-        if (f.size() >= 4)
-            groups.append({f[0], gid_t(f[2].toUInt()), f[3].split(QLatin1Char(','), Qt::SkipEmptyParts)});
-    }
-    return groups;
-}
-
-// name, uid, primary gid
-struct PasswdEntry {
-    QString name;
-    uid_t uid;
-    gid_t gid;
-};
-
-QList<PasswdEntry> readPasswd(const QString &file)
-{
-    QList<PasswdEntry> users;
-    for (const QString &line : readLines(file)) {
-        const QStringList f = line.split(QLatin1Char(':'));
-        if (f.size() >= 4)
-            users.append({f[0], uid_t(f[2].toUInt()), gid_t(f[3].toUInt())});
-    }
-    return users;
-}
-
-struct SocketEntry {
-    quint64 inode;
-    uid_t uid;
-};
-
-// Sockets in /proc/net/<table> whose local port is `port` (and, for TCP, that listen).
-QList<SocketEntry> socketsOnPort(const QString &tableFile, quint16 port, bool listeningOnly)
-{
-    QList<SocketEntry> found;
-    const QStringList lines = readLines(tableFile);
-    for (int i = 1; i < lines.size(); ++i) {
-        const QStringList f = lines[i].simplified().split(QLatin1Char(' '));
-        if (f.size() < 10)
-            continue;
-        bool ok = false;
-        const uint localPort = f[1].section(QLatin1Char(':'), -1).toUInt(&ok, 16);
-        if (!ok || localPort != port)
-            continue;
-        if (listeningOnly && f[3] != QLatin1String("0A")) // TCP_LISTEN
-            continue;
-        found.append({f[9].toULongLong(), uid_t(f[7].toUInt())});
-    }
-    return found;
-}
 
 } // namespace
 
@@ -554,25 +430,3 @@ QList<Finding> Doctor::run(const QList<netinfo::Interface> &interfaces, const QS
 }
 
 } // namespace doctor
-
-int runDoctor(const QStringList &args)
-{
-    QTextStream out(stdout);
-    if (!args.isEmpty()) {
-        QTextStream err(stderr);
-        const bool help = args.first() == QLatin1String("--help") || args.first() == QLatin1String("-h");
-        (help ? out : err) << "usage: tolvane-probe doctor\n"
-                              "Checks serial devices, permissions, services, ports and the discovery address.\n"
-                              "Prints one OK, WARN or FAIL line per finding; exits 1 when any line is FAIL.\n";
-        return help ? 0 : 2;
-    }
-    const QString iniPath = settingsfile::bridgePath();
-
-    doctor::Doctor checks(qEnvironmentVariable("TOLVANE_DOCTOR_ROOT"));
-    bool failed = false;
-    for (const doctor::Finding &f : checks.run(netinfo::systemInterfaces(), iniPath)) {
-        out << doctor::format(f) << '\n';
-        failed = failed || f.level == doctor::Level::Fail;
-    }
-    return failed ? 1 : 0;
-}
