@@ -4,6 +4,7 @@
 #include "tools/probe/probe.h"
 
 #include "core/cmdline.h"
+#include "core/reply.h"
 #include "core/text.h"
 
 #include <QElapsedTimer>
@@ -90,5 +91,7 @@ int runSend(const QStringList &args)
         QTextStream(stderr) << "tolvane-probe send: " << failure << '\n';
         return 1;
     }
+    if (reply.size() >= reply::maxBytes && !reply.endsWith('\n'))
+        QTextStream(stderr) << "tolvane-probe send: the reply was cut after " << reply::maxBytes << " bytes\n";
     return 0;
 }
