@@ -136,12 +136,12 @@ int runWatch(const QStringList &args)
         schedule();
     };
     auto send = [&] {
-        lastSendMs = clock.elapsed();
         ++tally.sent;
         exchange.ask(commands.at(turn % commands.size()), int(tcp.timeoutMs), int(tcp.quietMs));
     };
 
     QObject::connect(&next, &QTimer::timeout, &loop, [&] {
+        lastSendMs = clock.elapsed(); // --every paces the attempts, also those that find no connection
         if (exchange.isOpen())
             send();
         else
