@@ -13,7 +13,9 @@ const QString versionName = QStringLiteral("version");
 } // namespace
 
 Command::Command(const QString &name, const QString &synopsis, const QString &about)
-    : m_name(name), m_synopsis(synopsis), m_about(about)
+    : m_name(name)
+    , m_synopsis(synopsis)
+    , m_about(about)
 {
     // Qt's own help option would offer --help-all, which lists the GUI's options; these tools have none.
     m_parser.addOption(QCommandLineOption({QStringLiteral("h"), helpName}, QStringLiteral("show this help")));
@@ -76,7 +78,8 @@ QString Command::mistake(const QStringList &args) const
     const QStringList unknown = m_parser.unknownOptionNames();
     if (!unknown.isEmpty()) {
         const QString &first = unknown.first();
-        return QStringLiteral("unknown option %1%2").arg(first.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), first);
+        return QStringLiteral("unknown option %1%2")
+            .arg(first.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), first);
     }
     for (int i = 0; i < args.size(); ++i) {
         const QString &arg = args.at(i);
@@ -97,16 +100,10 @@ QString Command::mistake(const QStringList &args) const
 std::optional<int> Command::parseOrExit(const QStringList &args)
 {
     switch (parse(args)) {
-    case Parsed::Run:
-        return std::nullopt;
-    case Parsed::Help:
-        QTextStream(stdout) << helpText();
-        return 0;
-    case Parsed::Version:
-        QTextStream(stdout) << versionText() << '\n';
-        return 0;
-    case Parsed::Bad:
-        break;
+    case Parsed::Run: return std::nullopt;
+    case Parsed::Help: QTextStream(stdout) << helpText(); return 0;
+    case Parsed::Version: QTextStream(stdout) << versionText() << '\n'; return 0;
+    case Parsed::Bad: break;
     }
     return bad(m_error);
 }
@@ -118,7 +115,8 @@ QString Command::versionText() const
 
 QString Command::usage() const
 {
-    return m_synopsis.isEmpty() ? QStringLiteral("usage: ") + m_name : QStringLiteral("usage: %1 %2").arg(m_name, m_synopsis);
+    return m_synopsis.isEmpty() ? QStringLiteral("usage: ") + m_name
+                                : QStringLiteral("usage: %1 %2").arg(m_name, m_synopsis);
 }
 
 QString Command::helpText() const
@@ -126,7 +124,8 @@ QString Command::helpText() const
     QString options = m_parser.helpText();
     // Qt's first lines are its own usage line and description; ours say more.
     options = options.mid(options.indexOf(QLatin1String("\nOptions:")) + 1);
-    return usage() + QLatin1Char('\n') + (m_about.isEmpty() ? QString() : m_about + QLatin1Char('\n')) + QLatin1Char('\n') + options;
+    return usage() + QLatin1Char('\n') + (m_about.isEmpty() ? QString() : m_about + QLatin1Char('\n'))
+        + QLatin1Char('\n') + options;
 }
 
 bool Command::number(const QString &name, qint64 min, qint64 max, qint64 *value)
@@ -138,7 +137,8 @@ bool Command::number(const QString &name, qint64 min, qint64 max, qint64 *value)
     const bool ok = digits.match(text).hasMatch();
     const qint64 number = ok ? text.toLongLong() : 0;
     if (!ok || number < min || number > max) {
-        m_error = QStringLiteral("--%1 wants a whole number from %2 to %3, not '%4'").arg(name).arg(min).arg(max).arg(text);
+        m_error =
+            QStringLiteral("--%1 wants a whole number from %2 to %3, not '%4'").arg(name).arg(min).arg(max).arg(text);
         return false;
     }
     *value = number;

@@ -39,8 +39,8 @@ public:
     std::optional<int> parseOrExit(const QStringList &args);
 
     QString name() const { return m_name; }
-    QString usage() const;    // "usage: NAME SYNOPSIS"
-    QString helpText() const; // the usage line, `about` and every option and argument
+    QString usage() const;       // "usage: NAME SYNOPSIS"
+    QString helpText() const;    // the usage line, `about` and every option and argument
     QString versionText() const; // "PROGRAM VERSION"
     QString error() const { return m_error; }
 

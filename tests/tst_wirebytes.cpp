@@ -19,15 +19,20 @@ private slots:
         QTest::addColumn<QByteArray>("left");
         const QByteArray big(reply::maxBytes, 'x');
         QTest::newRow("line") << QByteArray("OP A=1\r\n") << false << QByteArray("OP A=1\r\n") << QByteArray();
-        QTest::newRow("next line stays") << QByteArray("OP A=1\r\nOP B") << false << QByteArray("OP A=1\r\n") << QByteArray("OP B");
+        QTest::newRow("next line stays") << QByteArray("OP A=1\r\nOP B") << false << QByteArray("OP A=1\r\n")
+                                         << QByteArray("OP B");
         QTest::newRow("bare LF first") << QByteArray("\nrest") << false << QByteArray("\n") << QByteArray("rest");
-        QTest::newRow("no line end yet") << QByteArray("OP MODEL=KT5520M") << false << QByteArray() << QByteArray("OP MODEL=KT5520M");
-        QTest::newRow("no line end, quiet") << QByteArray("OP MODEL=KT5520M") << true << QByteArray("OP MODEL=KT5520M") << QByteArray();
+        QTest::newRow("no line end yet") << QByteArray("OP MODEL=KT5520M") << false << QByteArray()
+                                         << QByteArray("OP MODEL=KT5520M");
+        QTest::newRow("no line end, quiet")
+            << QByteArray("OP MODEL=KT5520M") << true << QByteArray("OP MODEL=KT5520M") << QByteArray();
         QTest::newRow("nothing, quiet") << QByteArray() << true << QByteArray() << QByteArray();
-        QTest::newRow("NUL and invalid UTF-8 kept") << QByteArray("\0\xff\xc3(\n", 5) << false << QByteArray("\0\xff\xc3(\n", 5) << QByteArray();
+        QTest::newRow("NUL and invalid UTF-8 kept")
+            << QByteArray("\0\xff\xc3(\n", 5) << false << QByteArray("\0\xff\xc3(\n", 5) << QByteArray();
         QTest::newRow("longest without line end") << big + "y" << false << big << QByteArray("y");
-        QTest::newRow("line end just inside") << big.left(reply::maxBytes - 1) + "\nz" << false
-                                               << big.left(reply::maxBytes - 1) + "\n" << QByteArray("z");
+        QTest::newRow("line end just inside")
+            << big.left(reply::maxBytes - 1) + "\nz" << false << big.left(reply::maxBytes - 1) + "\n"
+            << QByteArray("z");
         QTest::newRow("line end just outside") << big + "\n" << false << big << QByteArray("\n");
     }
     void replyEnds()
@@ -46,7 +51,8 @@ private slots:
         QTest::addColumn<QString>("escaped");
         QTest::newRow("printable") << QByteArray("OP MODEL=KT5520M") << QStringLiteral("OP MODEL=KT5520M");
         QTest::newRow("named escapes") << QByteArray("\\\0\t\r\n", 5) << QStringLiteral("\\\\\\0\\t\\r\\n");
-        QTest::newRow("other bytes as two hex digits") << QByteArray("\x01\x7f\x80\xff") << QStringLiteral("\\x01\\x7f\\x80\\xff");
+        QTest::newRow("other bytes as two hex digits")
+            << QByteArray("\x01\x7f\x80\xff") << QStringLiteral("\\x01\\x7f\\x80\\xff");
         QTest::newRow("invalid UTF-8") << QByteArray("\xc3(") << QStringLiteral("\\xc3(");
     }
     void escapeRoundTrip()
@@ -80,17 +86,20 @@ private slots:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("fields"); // ip|mac|model|serial|counter, empty when unreadable
-        QTest::newRow("the bridge's own") << discovery::reply(QStringLiteral("10.0.0.5"), QStringLiteral("02:00:00:00:00:01"), 7)
-                                          << QStringLiteral("10.0.0.5|02:00:00:00:00:01|KT5520M|Tolvane-7|7");
+        QTest::newRow("the bridge's own")
+            << discovery::reply(QStringLiteral("10.0.0.5"), QStringLiteral("02:00:00:00:00:01"), 7)
+            << QStringLiteral("10.0.0.5|02:00:00:00:00:01|KT5520M|Tolvane-7|7");
         QTest::newRow("no interface") << QByteArray("ip=???;mac=???;model=KT5520M;serial=Tolvane-0;")
                                       << QStringLiteral("???|???|KT5520M|Tolvane-0|0");
-        QTest::newRow("counter after the last dash") << QByteArray("ip=a;mac=b;model=c;serial=X-Y-12;")
-                                                     << QStringLiteral("a|b|c|X-Y-12|12");
-        QTest::newRow("negative counter") << QByteArray("ip=a;mac=b;model=c;serial=X--3;") << QStringLiteral("a|b|c|X--3|-3");
+        QTest::newRow("counter after the last dash")
+            << QByteArray("ip=a;mac=b;model=c;serial=X-Y-12;") << QStringLiteral("a|b|c|X-Y-12|12");
+        QTest::newRow("negative counter")
+            << QByteArray("ip=a;mac=b;model=c;serial=X--3;") << QStringLiteral("a|b|c|X--3|-3");
         QTest::newRow("no final ;") << QByteArray("ip=a;mac=b;model=c;serial=X-1") << QString();
         QTest::newRow("field after the tag") << QByteArray("ip=a;mac=b;model=c;serial=X-1;x=1;") << QString();
         QTest::newRow("no counter") << QByteArray("ip=a;mac=b;model=c;serial=X;") << QString();
-        QTest::newRow("counter too big") << QByteArray("ip=a;mac=b;model=c;serial=X-99999999999999999999;") << QString();
+        QTest::newRow("counter too big") << QByteArray("ip=a;mac=b;model=c;serial=X-99999999999999999999;")
+                                         << QString();
         QTest::newRow("fields out of order") << QByteArray("mac=b;ip=a;model=c;serial=X-1;") << QString();
         QTest::newRow("cut short") << QByteArray("ip=10.0.0.5;mac=") << QString();
         QTest::newRow("empty") << QByteArray() << QString();

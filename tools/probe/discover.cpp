@@ -32,15 +32,18 @@ QJsonObject answerJson(const prober::Answer &a)
 
 int runDiscover(const QStringList &args)
 {
-    cmdline::Command command(QStringLiteral("tolvane-probe discover"), QStringLiteral("[OPTIONS]"),
-                             QStringLiteral("Sends one discovery probe and lists the bridges that answer.\n"
-                                            "Exit status: 0 when at least one bridge answered, 1 when none did, 2 for bad arguments."));
+    cmdline::Command command(
+        QStringLiteral("tolvane-probe discover"), QStringLiteral("[OPTIONS]"),
+        QStringLiteral("Sends one discovery probe and lists the bridges that answer.\n"
+                       "Exit status: 0 when at least one bridge answered, 1 when none did, 2 for bad arguments."));
     prober::addOptions(command);
     command.addFlag(QStringLiteral("raw"), QStringLiteral("print each reply's bytes, escaped, one reply per line"));
     command.addValue(QStringLiteral("payload"), QStringLiteral("text"),
                      QStringLiteral("send TEXT instead of ?ZZ? (escapes: \\\\ \\0 \\t \\r \\n \\xHH)"));
-    command.addValue(QStringLiteral("port"), QStringLiteral("n"), QStringLiteral("UDP port the probe goes to (default 35070)"));
-    command.addValue(QStringLiteral("listen-port"), QStringLiteral("n"), QStringLiteral("UDP port the replies come to (default 35069)"));
+    command.addValue(QStringLiteral("port"), QStringLiteral("n"),
+                     QStringLiteral("UDP port the probe goes to (default 35070)"));
+    command.addValue(QStringLiteral("listen-port"), QStringLiteral("n"),
+                     QStringLiteral("UDP port the replies come to (default 35069)"));
     command.addFlag(QStringLiteral("json"), QStringLiteral("print one JSON document (see the manual page)"));
     if (const auto done = command.parseOrExit(args))
         return *done;
@@ -50,11 +53,13 @@ int runDiscover(const QStringList &args)
         return cmdline::badArguments;
     qint64 port = request.port;
     qint64 listenPort = request.listenPort;
-    if (!command.number(QStringLiteral("port"), 1, 65535, &port) || !command.number(QStringLiteral("listen-port"), 1, 65535, &listenPort))
+    if (!command.number(QStringLiteral("port"), 1, 65535, &port)
+        || !command.number(QStringLiteral("listen-port"), 1, 65535, &listenPort))
         return command.bad(command.error());
     request.port = quint16(port);
     request.listenPort = quint16(listenPort);
-    if (command.isSet(QStringLiteral("payload")) && !text::unescapeBytes(command.value(QStringLiteral("payload")), &request.payload))
+    if (command.isSet(QStringLiteral("payload"))
+        && !text::unescapeBytes(command.value(QStringLiteral("payload")), &request.payload))
         return command.bad(QStringLiteral("--payload has a bad escape (use \\\\ \\0 \\t \\r \\n \\xHH)"));
     const bool raw = command.isSet(QStringLiteral("raw"));
     const bool json = command.isSet(QStringLiteral("json"));
@@ -102,8 +107,8 @@ int runDiscover(const QStringList &args)
                       {QStringLiteral("bridges"), bridges}});
     } else if (!raw) {
         if (!rows.isEmpty())
-            out << output::table({QStringLiteral("IP"), QStringLiteral("MAC"), QStringLiteral("MODEL"), QStringLiteral("COUNTER"),
-                                  QStringLiteral("FROM")},
+            out << output::table({QStringLiteral("IP"), QStringLiteral("MAC"), QStringLiteral("MODEL"),
+                                  QStringLiteral("COUNTER"), QStringLiteral("FROM")},
                                  rows);
         for (const QString &u : unreadable)
             out << u << '\n';

@@ -112,8 +112,9 @@ const QList<Doctor::Device> &Doctor::devices()
             continue;
         Device d;
         d.name = name;
-        d.driver = name.startsWith(QLatin1String("ttyS")) ? QStringLiteral("built-in UART")
-                                                           : lastComponent(linkText(sys + QLatin1String("/device/driver")));
+        d.driver = name.startsWith(QLatin1String("ttyS"))
+            ? QStringLiteral("built-in UART")
+            : lastComponent(linkText(sys + QLatin1String("/device/driver")));
         d.console = readText(sys + QLatin1String("/console")) == QLatin1String("Y");
         for (const QString &link : byIdNames) {
             if (lastComponent(linkText(byIdFolder + link)) == name)
@@ -139,12 +140,14 @@ QList<Finding> Doctor::serialDevices()
         const QString node = QStringLiteral("/dev/") + d.name;
         const QString what = d.driver.isEmpty() ? node : QStringLiteral("%1 (%2)").arg(node, d.driver);
         if (!QFileInfo::exists(path(node))) {
-            out.append({Level::Fail, QStringLiteral("serial"),
-                        QStringLiteral("the kernel has %1 but %2 is missing; check that udev is running").arg(d.name, node)});
+            out.append(
+                {Level::Fail, QStringLiteral("serial"),
+                 QStringLiteral("the kernel has %1 but %2 is missing; check that udev is running").arg(d.name, node)});
         } else if (d.console) {
             out.append({Level::Warn, QStringLiteral("serial"),
                         QStringLiteral("%1 is the system console: kernel messages and a login prompt use it, so do not "
-                                       "connect the projector there").arg(what)});
+                                       "connect the projector there")
+                            .arg(what)});
         } else {
             const QString stable = d.byId.isEmpty() ? QStringLiteral("no stable /dev/serial/by-id name")
                                                     : QStringLiteral("stable name ") + d.byId.join(QLatin1String(", "));
@@ -153,10 +156,11 @@ QList<Finding> Doctor::serialDevices()
         }
     }
     if (!hasUsableDevice()) {
-        out.append({Level::Fail, QStringLiteral("serial"),
-                    QStringLiteral("no serial device to use (no /dev/ttyUSB*, /dev/ttyACM* or free built-in port); plug "
-                                   "in the USB serial adapter and run this again. Without one Tolvane answers every "
-                                   "command itself instead of the projector")});
+        out.append(
+            {Level::Fail, QStringLiteral("serial"),
+             QStringLiteral("no serial device to use (no /dev/ttyUSB*, /dev/ttyACM* or free built-in port); plug "
+                            "in the USB serial adapter and run this again. Without one Tolvane answers every "
+                            "command itself instead of the projector")});
     }
     return out;
 }
@@ -176,15 +180,18 @@ QList<Finding> Doctor::userGroups()
     if (dialout == gid_t(-1))
         return {{Level::Warn, QStringLiteral("user"),
                  QStringLiteral("this system has no group dialout; the access lines tell whether %1 may open the "
-                                "serial devices").arg(user)}};
+                                "serial devices")
+                     .arg(user)}};
     if (m_id.gid == dialout || m_id.groups.contains(dialout))
         return {{Level::Ok, QStringLiteral("user"), QStringLiteral("%1 is in group dialout").arg(user)}};
     if (listedInGroup(QStringLiteral("dialout")))
-        return {{Level::Warn, QStringLiteral("user"),
-                 QStringLiteral("%1 was added to group dialout after this session began; log out and back in").arg(user)}};
+        return {
+            {Level::Warn, QStringLiteral("user"),
+             QStringLiteral("%1 was added to group dialout after this session began; log out and back in").arg(user)}};
     return {{Level::Warn, QStringLiteral("user"),
              QStringLiteral("%1 is not in group dialout, which may open serial devices on Debian: sudo usermod -aG "
-                            "dialout %1, then log out and back in").arg(user)}};
+                            "dialout %1, then log out and back in")
+                 .arg(user)}};
 }
 
 QList<Finding> Doctor::deviceAccess()
@@ -199,7 +206,8 @@ QList<Finding> Doctor::deviceAccess()
         if (::stat(QFile::encodeName(path(node)).constData(), &st) != 0)
             continue; // reported as missing above
         const QString group = groupName(st.st_gid);
-        const QString facts = QStringLiteral("%1 (%2 %3 %4)").arg(node, modeText(st.st_mode), userName(st.st_uid), group);
+        const QString facts =
+            QStringLiteral("%1 (%2 %3 %4)").arg(node, modeText(st.st_mode), userName(st.st_uid), group);
         auto allows = [&](mode_t r, mode_t w) { return (st.st_mode & r) && (st.st_mode & w); };
         bool may;
         if (m_id.uid == 0)
@@ -211,7 +219,8 @@ QList<Finding> Doctor::deviceAccess()
         else
             may = allows(S_IROTH, S_IWOTH);
         if (may) {
-            out.append({Level::Ok, QStringLiteral("access"), QStringLiteral("%1 may read and write %2").arg(user, facts)});
+            out.append(
+                {Level::Ok, QStringLiteral("access"), QStringLiteral("%1 may read and write %2").arg(user, facts)});
             continue;
         }
         // Only asks the kernel about the file; never opens the device.
@@ -223,9 +232,11 @@ QList<Finding> Doctor::deviceAccess()
         QString why;
         if (st.st_uid != m_id.uid && allows(S_IRGRP, S_IWGRP)) {
             if (listedInGroup(group))
-                why = QStringLiteral("%1 was added to group %2 after this session began; log out and back in").arg(user, group);
+                why = QStringLiteral("%1 was added to group %2 after this session began; log out and back in")
+                          .arg(user, group);
             else
-                why = QStringLiteral("%1 is not in group %2; sudo usermod -aG %2 %1, then log out and back in").arg(user, group);
+                why = QStringLiteral("%1 is not in group %2; sudo usermod -aG %2 %1, then log out and back in")
+                          .arg(user, group);
         } else {
             why = QStringLiteral("the group may not read and write it; Debian's udev rules give serial devices group "
                                  "dialout and mode 0660, so look for a local rule in /etc/udev/rules.d");
@@ -246,16 +257,20 @@ QList<Finding> Doctor::portGrabbers()
             out.append({Level::Warn, QStringLiteral("services"),
                         QStringLiteral("ModemManager is running (pid %1): it probes new serial devices with modem "
                                        "commands and may hold an adapter for seconds after it is plugged in; without a "
-                                       "modem: sudo systemctl disable --now ModemManager").arg(pid)});
+                                       "modem: sudo systemctl disable --now ModemManager")
+                            .arg(pid)});
         } else if (comm == QLatin1String("brltty")) {
-            out.append({Level::Warn, QStringLiteral("services"),
-                        QStringLiteral("brltty is running (pid %1): it claims some USB serial adapters (CH340, CP210x) "
-                                       "as braille displays and their /dev/ttyUSB* vanishes; without a braille display: "
-                                       "sudo apt remove brltty").arg(pid)});
+            out.append(
+                {Level::Warn, QStringLiteral("services"),
+                 QStringLiteral("brltty is running (pid %1): it claims some USB serial adapters (CH340, CP210x) "
+                                "as braille displays and their /dev/ttyUSB* vanishes; without a braille display: "
+                                "sudo apt remove brltty")
+                     .arg(pid)});
         }
     }
     if (out.isEmpty())
-        out.append({Level::Ok, QStringLiteral("services"), QStringLiteral("neither ModemManager nor brltty is running")});
+        out.append(
+            {Level::Ok, QStringLiteral("services"), QStringLiteral("neither ModemManager nor brltty is running")});
     return out;
 }
 
@@ -273,12 +288,16 @@ QList<Finding> Doctor::latencyTimers()
         if (ms <= 16) {
             out.append({Level::Ok, QStringLiteral("latency"),
                         QStringLiteral("/dev/%1 latency timer %2 ms: the adapter may hold a reply up to %2 ms before "
-                                       "passing it on, harmless for projector control").arg(name).arg(ms)});
+                                       "passing it on, harmless for projector control")
+                            .arg(name)
+                            .arg(ms)});
         } else {
             out.append({Level::Warn, QStringLiteral("latency"),
                         QStringLiteral("/dev/%1 latency timer %2 ms: the adapter may hold each reply up to %2 ms, long "
                                        "enough for a control program to time out; echo 16 | sudo tee "
-                                       "/sys/bus/usb-serial/devices/%1/latency_timer").arg(name).arg(ms)});
+                                       "/sys/bus/usb-serial/devices/%1/latency_timer")
+                            .arg(name)
+                            .arg(ms)});
         }
     }
     return out;
@@ -315,7 +334,8 @@ QString Doctor::owners(const QList<quint64> &inodes, const QList<uid_t> &uids, b
             continue;
         onlyTolvane = false;
         const QString who = QStringLiteral("a program of user %1 that this user cannot see (sudo tolvane-probe "
-                                           "doctor names it)").arg(userName(uids[i]));
+                                           "doctor names it)")
+                                .arg(userName(uids[i]));
         if (!hidden.contains(who))
             hidden.append(who);
     }
@@ -356,15 +376,18 @@ QList<Finding> Doctor::listeningPorts()
         if (tolvaneOnly) {
             out.append({Level::Ok, c.topic,
                         QStringLiteral("taken by %1: a bridge is already running here, a second one would not get "
-                                       "the port").arg(who)});
+                                       "the port")
+                            .arg(who)});
         } else if (c.tcp) {
             out.append({Level::Fail, c.topic,
                         QStringLiteral("taken by %1: Tolvane cannot listen and control programs reach that program "
-                                       "instead; stop it").arg(who)});
+                                       "instead; stop it")
+                            .arg(who)});
         } else {
             out.append({Level::Warn, c.topic,
                         QStringLiteral("taken by %1: Tolvane shares the port only if that program allows sharing, "
-                                       "otherwise discovery probes go unanswered; stop it").arg(who)});
+                                       "otherwise discovery probes go unanswered; stop it")
+                            .arg(who)});
         }
     }
     return out;
@@ -374,21 +397,25 @@ QList<Finding> Doctor::configuredPort(const QString &iniPath)
 {
     if (!QFileInfo::exists(iniPath)) {
         if (!hasUsableDevice())
-            return {{Level::Ok, QStringLiteral("config"),
-                     QStringLiteral("no %1 yet; Tolvane writes it when you press Apply in Config > Serial").arg(iniPath)}};
+            return {
+                {Level::Ok, QStringLiteral("config"),
+                 QStringLiteral("no %1 yet; Tolvane writes it when you press Apply in Config > Serial").arg(iniPath)}};
         return {{Level::Warn, QStringLiteral("config"),
                  QStringLiteral("no %1 yet, so Tolvane first tries port \"Com3\" and shows an \"Error\" box; choose "
-                                "the port in Config > Serial and press Apply").arg(iniPath)}};
+                                "the port in Config > Serial and press Apply")
+                     .arg(iniPath)}};
     }
     QSettings ini(iniPath, QSettings::IniFormat);
     ini.beginGroup(QLatin1String(product::iniGroup));
     const QString port = ini.value(QStringLiteral("Port"), QStringLiteral("Com3")).toString();
     const QString node = port.startsWith(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
     if (QFileInfo::exists(path(node)))
-        return {{Level::Ok, QStringLiteral("config"), QStringLiteral("%1 names port %2, which is present").arg(iniPath, port)}};
+        return {{Level::Ok, QStringLiteral("config"),
+                 QStringLiteral("%1 names port %2, which is present").arg(iniPath, port)}};
     return {{Level::Fail, QStringLiteral("config"),
              QStringLiteral("%1 names port %2, but %3 does not exist; choose a present port in Config > Serial and "
-                            "press Apply").arg(iniPath, port, node)}};
+                            "press Apply")
+                 .arg(iniPath, port, node)}};
 }
 
 QList<Finding> Doctor::discoveryAddress(const QList<netinfo::Interface> &interfaces)
@@ -415,18 +442,20 @@ QList<Finding> Doctor::discoveryAddress(const QList<netinfo::Interface> &interfa
         return {{Level::Warn, QStringLiteral("discovery"),
                  QStringLiteral("no interface is up with an IPv4 address other than loopback and a name without "
                                 "\"VM\", so replies and the window title name ???; connect the network, then restart "
-                                "Tolvane") + notes}};
+                                "Tolvane")
+                     + notes}};
     }
     const QString hardware = netinfo::localNetInfo(interfaces, netinfo::HardwareAddresses).first();
     return {{Level::Ok, QStringLiteral("discovery"),
-             QStringLiteral("replies and the window title name %1 and %2 (interface %3)").arg(address, hardware, usable.first())
+             QStringLiteral("replies and the window title name %1 and %2 (interface %3)")
+                     .arg(address, hardware, usable.first())
                  + notes}};
 }
 
 QList<Finding> Doctor::run(const QList<netinfo::Interface> &interfaces, const QString &iniPath)
 {
-    return serialDevices() + userGroups() + deviceAccess() + portGrabbers() + latencyTimers()
-        + configuredPort(iniPath) + listeningPorts() + discoveryAddress(interfaces);
+    return serialDevices() + userGroups() + deviceAccess() + portGrabbers() + latencyTimers() + configuredPort(iniPath)
+        + listeningPorts() + discoveryAddress(interfaces);
 }
 
 } // namespace doctor

@@ -9,9 +9,10 @@
 
 int runDoctor(const QStringList &args)
 {
-    cmdline::Command command(QStringLiteral("tolvane-probe doctor"), QString(),
-                             QStringLiteral("Checks serial devices, permissions, services, ports and the discovery address.\n"
-                                            "Prints one OK, WARN or FAIL line per finding; exits 1 when any line is FAIL."));
+    cmdline::Command command(
+        QStringLiteral("tolvane-probe doctor"), QString(),
+        QStringLiteral("Checks serial devices, permissions, services, ports and the discovery address.\n"
+                       "Prints one OK, WARN or FAIL line per finding; exits 1 when any line is FAIL."));
     if (const auto done = command.parseOrExit(args))
         return *done;
 

@@ -9,10 +9,12 @@
 void TcpOptions::add(cmdline::Command &command, const QString &timeoutText)
 {
     command.addValue(QStringLiteral("timeout"), QStringLiteral("ms"), timeoutText);
-    command.addValue(QStringLiteral("quiet"), QStringLiteral("ms"),
-                     QStringLiteral("a reply without a line end is complete after this long without more bytes (default %1)")
-                         .arg(reply::defaultQuietMs));
-    command.addValue(QStringLiteral("port"), QStringLiteral("n"), QStringLiteral("TCP port (default %1)").arg(product::tcpPort));
+    command.addValue(
+        QStringLiteral("quiet"), QStringLiteral("ms"),
+        QStringLiteral("a reply without a line end is complete after this long without more bytes (default %1)")
+            .arg(reply::defaultQuietMs));
+    command.addValue(QStringLiteral("port"), QStringLiteral("n"),
+                     QStringLiteral("TCP port (default %1)").arg(product::tcpPort));
 }
 
 bool TcpOptions::read(cmdline::Command &command)
@@ -25,7 +27,9 @@ bool TcpOptions::read(cmdline::Command &command)
 }
 
 Exchange::Exchange(const QString &host, quint16 port, QObject *parent)
-    : QObject(parent), m_host(host), m_port(port)
+    : QObject(parent)
+    , m_host(host)
+    , m_port(port)
 {
     m_deadline.setSingleShot(true);
     m_quiet.setSingleShot(true);
@@ -131,8 +135,7 @@ void Exchange::onUnconnected()
         close();
         emit lost();
         break;
-    case State::Closed:
-        break;
+    case State::Closed: break;
     }
 }
 
@@ -198,5 +201,6 @@ QString Exchange::failureText(Failure failure) const
     case Failure::Timeout: return QStringLiteral("no connection to %1 within %2 ms").arg(where()).arg(m_timeoutMs);
     case Failure::Other: break;
     }
-    return QStringLiteral("cannot connect to %1: %2").arg(where(), m_socketError.isEmpty() ? QStringLiteral("unknown error") : m_socketError);
+    return QStringLiteral("cannot connect to %1: %2")
+        .arg(where(), m_socketError.isEmpty() ? QStringLiteral("unknown error") : m_socketError);
 }

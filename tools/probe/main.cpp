@@ -50,7 +50,8 @@ int main(int argc, char *argv[])
 
     // What is left are options of tolvane-probe itself.
     cmdline::Command command(QStringLiteral("tolvane-probe"), QStringLiteral("COMMAND [OPTIONS]"), QString());
-    command.addFlag(QStringLiteral("print-ini-path"), QStringLiteral("where the bridge keeps Tolvane.ini, for scripts"));
+    command.addFlag(QStringLiteral("print-ini-path"),
+                    QStringLiteral("where the bridge keeps Tolvane.ini, for scripts"));
     if (!first.startsWith(QLatin1Char('-')))
         return command.bad(QStringLiteral("unknown command '%1'").arg(first));
     if (const auto done = command.parseOrExit(QStringList{first} + args))

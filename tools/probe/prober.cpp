@@ -29,7 +29,10 @@ bool run(const Request &request, QVector<Answer> *answers, QString *error,
     }
     for (const QHostAddress &to : request.to) {
         if (socket.writeDatagram(request.payload, to, request.port) != request.payload.size()) {
-            *error = QStringLiteral("cannot send the probe to %1:%2: %3").arg(to.toString()).arg(request.port).arg(socket.errorString());
+            *error = QStringLiteral("cannot send the probe to %1:%2: %3")
+                         .arg(to.toString())
+                         .arg(request.port)
+                         .arg(socket.errorString());
             return false;
         }
     }
@@ -62,7 +65,8 @@ void addOptions(cmdline::Command &command)
 {
     command.addValue(QStringLiteral("to"), QStringLiteral("address"),
                      QStringLiteral("where the probe goes (default 255.255.255.255); may be given more than once"));
-    command.addValue(QStringLiteral("wait"), QStringLiteral("ms"), QStringLiteral("how long to listen for replies (default 1000)"));
+    command.addValue(QStringLiteral("wait"), QStringLiteral("ms"),
+                     QStringLiteral("how long to listen for replies (default 1000)"));
 }
 
 bool readOptions(cmdline::Command &command, Request *request)

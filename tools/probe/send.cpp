@@ -15,10 +15,11 @@ int runSend(const QStringList &args)
 {
     cmdline::Command command(
         QStringLiteral("tolvane-probe send"), QStringLiteral("HOST COMMAND [OPTIONS]"),
-        QStringLiteral("Sends COMMAND plus CR LF to the bridge and prints the reply bytes, with \\\\ \\0 \\t \\r \\n and\n"
-                       "\\xHH standing for bytes that are not printable. The reply ends with its first LF, or\n"
-                       "when no more bytes come for the quiet time (the bridge's own answers have no line end).\n"
-                       "Exit status: 0 with a reply, 1 on a refused or failed connection or no reply, 2 for bad arguments."));
+        QStringLiteral(
+            "Sends COMMAND plus CR LF to the bridge and prints the reply bytes, with \\\\ \\0 \\t \\r \\n and\n"
+            "\\xHH standing for bytes that are not printable. The reply ends with its first LF, or\n"
+            "when no more bytes come for the quiet time (the bridge's own answers have no line end).\n"
+            "Exit status: 0 with a reply, 1 on a refused or failed connection or no reply, 2 for bad arguments."));
     command.addArgument(QStringLiteral("HOST"), QStringLiteral("the bridge's name or address"));
     command.addArgument(QStringLiteral("COMMAND"), QStringLiteral("the text to send, e.g. \"op status ?\""));
     TcpOptions tcp;
@@ -53,24 +54,25 @@ int runSend(const QStringList &args)
         // The timeout covers connecting and the first reply bytes together.
         exchange.ask(text, int(qMax<qint64>(1, tcp.timeoutMs - clock.elapsed())), int(tcp.quietMs));
     });
-    QObject::connect(&exchange, &Exchange::finished, &loop, [&](Exchange::Outcome result, const QByteArray &bytes, double ms) {
-        switch (result) {
-        case Exchange::Outcome::Answered:
-            outcome = QStringLiteral("answered");
-            reply = bytes;
-            latencyMs = ms;
-            break;
-        case Exchange::Outcome::Timeout:
-            outcome = QStringLiteral("timeout");
-            failure = QStringLiteral("no reply from %1 within %2 ms").arg(exchange.where()).arg(tcp.timeoutMs);
-            break;
-        case Exchange::Outcome::Closed:
-            outcome = QStringLiteral("closed");
-            failure = QStringLiteral("connection closed by %1 without a reply").arg(exchange.where());
-            break;
-        }
-        loop.quit();
-    });
+    QObject::connect(
+        &exchange, &Exchange::finished, &loop, [&](Exchange::Outcome result, const QByteArray &bytes, double ms) {
+            switch (result) {
+            case Exchange::Outcome::Answered:
+                outcome = QStringLiteral("answered");
+                reply = bytes;
+                latencyMs = ms;
+                break;
+            case Exchange::Outcome::Timeout:
+                outcome = QStringLiteral("timeout");
+                failure = QStringLiteral("no reply from %1 within %2 ms").arg(exchange.where()).arg(tcp.timeoutMs);
+                break;
+            case Exchange::Outcome::Closed:
+                outcome = QStringLiteral("closed");
+                failure = QStringLiteral("connection closed by %1 without a reply").arg(exchange.where());
+                break;
+            }
+            loop.quit();
+        });
     exchange.open(int(tcp.timeoutMs));
     loop.exec();
 

@@ -78,7 +78,8 @@ int runSurvey(const QStringList &args)
                                     "and \"op status ?\")"));
     TcpOptions tcp;
     tcp.timeoutMs = 2000;
-    TcpOptions::add(command, QStringLiteral("time for connecting, and for the first bytes of each reply (default 2000)"));
+    TcpOptions::add(command,
+                    QStringLiteral("time for connecting, and for the first bytes of each reply (default 2000)"));
     command.addFlag(QStringLiteral("json"), QStringLiteral("print one JSON document (see the manual page)"));
     if (const auto done = command.parseOrExit(args))
         return *done;
@@ -150,26 +151,26 @@ int runSurvey(const QStringList &args)
                 e->ask(bridges[i].asked[0].query, int(tcp.timeoutMs), int(tcp.quietMs));
             });
             QObject::connect(e, &Exchange::openFailed, e, [&, i](Exchange::Failure failure, const QString &) {
-                bridges[i].tcp = failure == Exchange::Failure::Refused   ? QStringLiteral("refused")
-                                 : failure == Exchange::Failure::Timeout ? QStringLiteral("timeout")
-                                                                         : QStringLiteral("failed");
+                bridges[i].tcp = failure == Exchange::Failure::Refused ? QStringLiteral("refused")
+                    : failure == Exchange::Failure::Timeout            ? QStringLiteral("timeout")
+                                                                       : QStringLiteral("failed");
                 done(i);
             });
             QObject::connect(e, &Exchange::finished, e,
                              [&, e, i, next](Exchange::Outcome outcome, const QByteArray &reply, double ms) {
-                Asked &a = bridges[i].asked[*next];
-                a.outcome = outcome == Exchange::Outcome::Answered ? QStringLiteral("answered")
-                            : outcome == Exchange::Outcome::Timeout ? QStringLiteral("timeout")
-                                                                    : QStringLiteral("closed");
-                a.reply = reply;
-                a.latencyMs = ms;
-                if (outcome == Exchange::Outcome::Answered)
-                    bridges[i].slowestMs = qMax(bridges[i].slowestMs, ms);
-                if (++*next < bridges[i].asked.size() && e->isOpen())
-                    e->ask(bridges[i].asked[*next].query, int(tcp.timeoutMs), int(tcp.quietMs));
-                else
-                    done(i);
-            });
+                                 Asked &a = bridges[i].asked[*next];
+                                 a.outcome = outcome == Exchange::Outcome::Answered ? QStringLiteral("answered")
+                                     : outcome == Exchange::Outcome::Timeout        ? QStringLiteral("timeout")
+                                                                                    : QStringLiteral("closed");
+                                 a.reply = reply;
+                                 a.latencyMs = ms;
+                                 if (outcome == Exchange::Outcome::Answered)
+                                     bridges[i].slowestMs = qMax(bridges[i].slowestMs, ms);
+                                 if (++*next < bridges[i].asked.size() && e->isOpen())
+                                     e->ask(bridges[i].asked[*next].query, int(tcp.timeoutMs), int(tcp.quietMs));
+                                 else
+                                     done(i);
+                             });
             e->open(int(tcp.timeoutMs));
         }
         if (finished == bridges.size())
@@ -189,10 +190,11 @@ int runSurvey(const QStringList &args)
             QJsonArray asked;
             for (const Asked &a : b.asked) {
                 const bool answered = a.outcome == QLatin1String("answered");
-                asked.append(QJsonObject{{QStringLiteral("command"), output::bytes(a.query)},
-                                         {QStringLiteral("outcome"), a.outcome},
-                                         {QStringLiteral("reply"), answered ? output::bytes(a.reply) : QJsonValue()},
-                                         {QStringLiteral("latency_ms"), answered ? output::ms(a.latencyMs) : QJsonValue()}});
+                asked.append(
+                    QJsonObject{{QStringLiteral("command"), output::bytes(a.query)},
+                                {QStringLiteral("outcome"), a.outcome},
+                                {QStringLiteral("reply"), answered ? output::bytes(a.reply) : QJsonValue()},
+                                {QStringLiteral("latency_ms"), answered ? output::ms(a.latencyMs) : QJsonValue()}});
             }
             rows.append(QJsonObject{{QStringLiteral("address"), b.found.sender.toString()},
                                     {QStringLiteral("ip"), b.found.reply.ip},

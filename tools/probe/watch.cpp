@@ -61,14 +61,17 @@ int runWatch(const QStringList &args)
                        "A closed connection is opened again, and said so, before the next command.\n"
                        "Exit status: 0 when every command was answered, 1 otherwise, 2 for bad arguments."));
     command.addArgument(QStringLiteral("HOST"), QStringLiteral("the bridge's name or address"));
-    command.addArgument(QStringLiteral("COMMAND"), QStringLiteral("one or more texts to send in turn"), QStringLiteral("COMMAND..."));
-    command.addValue(QStringLiteral("every"), QStringLiteral("ms"), QStringLiteral("time from one command to the next (default 1000)"));
+    command.addArgument(QStringLiteral("COMMAND"), QStringLiteral("one or more texts to send in turn"),
+                        QStringLiteral("COMMAND..."));
+    command.addValue(QStringLiteral("every"), QStringLiteral("ms"),
+                     QStringLiteral("time from one command to the next (default 1000)"));
     command.addValue(QStringLiteral("count"), QStringLiteral("n"), QStringLiteral("stop after N commands"));
     command.addValue(QStringLiteral("for"), QStringLiteral("seconds"), QStringLiteral("stop sending after this long"));
     command.addValue(QStringLiteral("pace"), QStringLiteral("ms"),
                      QStringLiteral("least time from a reply (or timeout) to the next command (default 100)"));
     TcpOptions tcp;
-    TcpOptions::add(command, QStringLiteral("time for connecting, and for the first bytes of each reply (default 3000)"));
+    TcpOptions::add(command,
+                    QStringLiteral("time for connecting, and for the first bytes of each reply (default 3000)"));
     command.addFlag(QStringLiteral("json"), QStringLiteral("print one JSON object per line (see the manual page)"));
     command.expectArguments(2, 1000000, QStringLiteral("needs HOST and at least one COMMAND"));
     if (const auto done = command.parseOrExit(args))
@@ -174,43 +177,46 @@ int runWatch(const QStringList &args)
              {QStringLiteral("error"), reason}});
         ended();
     });
-    QObject::connect(&exchange, &Exchange::finished, &loop,
-                     [&](Exchange::Outcome outcome, const QByteArray &reply, double latencyMs) {
-        const QByteArray text = commands.at(turn % commands.size());
-        QJsonObject fields{{QStringLiteral("seq"), turn + 1},
-                           {QStringLiteral("command"), output::bytes(text)},
-                           {QStringLiteral("reply"), QJsonValue()},
-                           {QStringLiteral("latency_ms"), QJsonValue()}};
-        QString shown;
-        switch (outcome) {
-        case Exchange::Outcome::Answered:
-            ++tally.answered;
-            tally.latencies.append(latencyMs);
-            fields.insert(QStringLiteral("outcome"), QStringLiteral("answered"));
-            fields.insert(QStringLiteral("reply"), output::bytes(reply));
-            fields.insert(QStringLiteral("latency_ms"), output::ms(latencyMs));
-            shown = QStringLiteral("%1  %2").arg(text::escapeBytes(reply), output::msText(latencyMs));
-            break;
-        case Exchange::Outcome::Timeout:
-            ++tally.timeouts;
-            fields.insert(QStringLiteral("outcome"), QStringLiteral("timeout"));
-            shown = QStringLiteral("TIMEOUT (no reply within %1 ms)").arg(tcp.timeoutMs);
-            break;
-        case Exchange::Outcome::Closed:
-            ++tally.closed;
-            fields.insert(QStringLiteral("outcome"), QStringLiteral("closed"));
-            shown = QStringLiteral("CLOSED (connection closed without a reply)");
-            break;
-        }
-        say(QStringLiteral("command"), QStringLiteral("%1  ->  %2").arg(text::escapeBytes(text), shown), fields);
-        if (!exchange.isOpen()) {
-            const QString message = QStringLiteral("connection closed by %1; opening it again for the next command").arg(exchange.where());
-            say(QStringLiteral("closed"), message, {{QStringLiteral("message"), message}});
-        }
-        ended();
-    });
+    QObject::connect(
+        &exchange, &Exchange::finished, &loop,
+        [&](Exchange::Outcome outcome, const QByteArray &reply, double latencyMs) {
+            const QByteArray text = commands.at(turn % commands.size());
+            QJsonObject fields{{QStringLiteral("seq"), turn + 1},
+                               {QStringLiteral("command"), output::bytes(text)},
+                               {QStringLiteral("reply"), QJsonValue()},
+                               {QStringLiteral("latency_ms"), QJsonValue()}};
+            QString shown;
+            switch (outcome) {
+            case Exchange::Outcome::Answered:
+                ++tally.answered;
+                tally.latencies.append(latencyMs);
+                fields.insert(QStringLiteral("outcome"), QStringLiteral("answered"));
+                fields.insert(QStringLiteral("reply"), output::bytes(reply));
+                fields.insert(QStringLiteral("latency_ms"), output::ms(latencyMs));
+                shown = QStringLiteral("%1  %2").arg(text::escapeBytes(reply), output::msText(latencyMs));
+                break;
+            case Exchange::Outcome::Timeout:
+                ++tally.timeouts;
+                fields.insert(QStringLiteral("outcome"), QStringLiteral("timeout"));
+                shown = QStringLiteral("TIMEOUT (no reply within %1 ms)").arg(tcp.timeoutMs);
+                break;
+            case Exchange::Outcome::Closed:
+                ++tally.closed;
+                fields.insert(QStringLiteral("outcome"), QStringLiteral("closed"));
+                shown = QStringLiteral("CLOSED (connection closed without a reply)");
+                break;
+            }
+            say(QStringLiteral("command"), QStringLiteral("%1  ->  %2").arg(text::escapeBytes(text), shown), fields);
+            if (!exchange.isOpen()) {
+                const QString message = QStringLiteral("connection closed by %1; opening it again for the next command")
+                                            .arg(exchange.where());
+                say(QStringLiteral("closed"), message, {{QStringLiteral("message"), message}});
+            }
+            ended();
+        });
     QObject::connect(&exchange, &Exchange::lost, &loop, [&] {
-        const QString message = QStringLiteral("connection closed by %1; opening it again for the next command").arg(exchange.where());
+        const QString message =
+            QStringLiteral("connection closed by %1; opening it again for the next command").arg(exchange.where());
         say(QStringLiteral("closed"), message, {{QStringLiteral("message"), message}});
     });
 
@@ -275,8 +281,9 @@ int runWatch(const QStringList &args)
         if (sorted.isEmpty())
             out << "latency: no replies\n";
         else
-            out << "latency: min " << output::msText(sorted.first()) << ", p50 " << output::msText(percentile(sorted, 50))
-                << ", p99 " << output::msText(percentile(sorted, 99)) << ", max " << output::msText(sorted.last()) << '\n';
+            out << "latency: min " << output::msText(sorted.first()) << ", p50 "
+                << output::msText(percentile(sorted, 50)) << ", p99 " << output::msText(percentile(sorted, 99))
+                << ", max " << output::msText(sorted.last()) << '\n';
     }
     out.flush();
     const bool allAnswered = tally.sent > 0 && tally.answered == tally.sent && tally.notSent == 0;

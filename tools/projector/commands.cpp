@@ -35,10 +35,10 @@ static std::string trimmed(const std::string &text)
 }
 
 ProjectorTable::ProjectorTable()
-    : values{{"model", product::model}, {"ser.no", product::serialNumber}, {"status", "1"},
-             {"power", "1"},       {"input", "HDMI1"},        {"lamp", "1200"}}
-{
-}
+    : values{{"model", product::model}, {"ser.no", product::serialNumber},
+             {"status", "1"},           {"power", "1"},
+             {"input", "HDMI1"},        {"lamp", "1200"}}
+{ }
 
 void ProjectorTable::set(const std::string &key, const std::string &value)
 {

@@ -7,10 +7,10 @@
 static long speedFromConstant(speed_t speed)
 {
     static const std::pair<speed_t, long> rates[] = {
-        {B0, 0},           {B50, 50},         {B75, 75},         {B110, 110},       {B134, 134},
-        {B150, 150},       {B200, 200},       {B300, 300},       {B600, 600},       {B1200, 1200},
-        {B1800, 1800},     {B2400, 2400},     {B4800, 4800},     {B9600, 9600},     {B19200, 19200},
-        {B38400, 38400},   {B57600, 57600},   {B115200, 115200}, {B230400, 230400}, {B460800, 460800},
+        {B0, 0},           {B50, 50},         {B75, 75},         {B110, 110},         {B134, 134},
+        {B150, 150},       {B200, 200},       {B300, 300},       {B600, 600},         {B1200, 1200},
+        {B1800, 1800},     {B2400, 2400},     {B4800, 4800},     {B9600, 9600},       {B19200, 19200},
+        {B38400, 38400},   {B57600, 57600},   {B115200, 115200}, {B230400, 230400},   {B460800, 460800},
         {B500000, 500000}, {B576000, 576000}, {B921600, 921600}, {B1000000, 1000000},
     };
     for (const auto &rate : rates)
@@ -36,10 +36,9 @@ std::string describeLine(int fd)
     }
     auto flag = [](tcflag_t field, tcflag_t mask) { return (field & mask) ? 1 : 0; };
     char text[200];
-    std::snprintf(text, sizeof text,
-                  "speed=%ld cs=%d cstopb=%d parenb=%d parodd=%d cmspar=%d crtscts=%d ixon=%d ixoff=%d",
-                  speed, bits, flag(tio.c_cflag, CSTOPB), flag(tio.c_cflag, PARENB),
-                  flag(tio.c_cflag, PARODD), flag(tio.c_cflag, CMSPAR), flag(tio.c_cflag, CRTSCTS),
-                  flag(tio.c_iflag, IXON), flag(tio.c_iflag, IXOFF));
+    std::snprintf(
+        text, sizeof text, "speed=%ld cs=%d cstopb=%d parenb=%d parodd=%d cmspar=%d crtscts=%d ixon=%d ixoff=%d", speed,
+        bits, flag(tio.c_cflag, CSTOPB), flag(tio.c_cflag, PARENB), flag(tio.c_cflag, PARODD),
+        flag(tio.c_cflag, CMSPAR), flag(tio.c_cflag, CRTSCTS), flag(tio.c_iflag, IXON), flag(tio.c_iflag, IXOFF));
     return text;
 }

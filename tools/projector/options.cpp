@@ -14,7 +14,8 @@ std::optional<int> parseOptions(const std::vector<std::string> &args, Options *o
                      QStringLiteral("wait MS milliseconds between a command and its reply (default 2)"));
     command.addFlag(QStringLiteral("no-echo"), QStringLiteral("do not echo command lines"));
     command.addFlag(QStringLiteral("silent"), QStringLiteral("echo only, never reply"));
-    command.addFlag(QStringLiteral("one-chunk"), QStringLiteral("write echo and reply in a single write, after the delay"));
+    command.addFlag(QStringLiteral("one-chunk"),
+                    QStringLiteral("write echo and reply in a single write, after the delay"));
     command.addFlag(QStringLiteral("noise"), QStringLiteral("send \"# lamp ok\" and an empty line before each reply"));
     command.addValue(QStringLiteral("set"), QStringLiteral("key=value"),
                      QStringLiteral("add or change a table value; VALUE may use \\r \\n \\t \\\\ \\0 \\xHH (defaults: "
@@ -28,7 +29,8 @@ std::optional<int> parseOptions(const std::vector<std::string> &args, Options *o
     command.addValue(QStringLiteral("log"), QStringLiteral("file"),
                      QStringLiteral("append timestamped events (CLOCK_MONOTONIC microseconds): RX, CMD, ECHO, NOISE, "
                                     "REPLY, TERMIOS, DROP, UNPLUG"));
-    command.addFlag(QStringLiteral("termios"), QStringLiteral("also print the TERMIOS lines (line settings) on standard output"));
+    command.addFlag(QStringLiteral("termios"),
+                    QStringLiteral("also print the TERMIOS lines (line settings) on standard output"));
 
     QStringList list;
     for (const std::string &arg : args)
@@ -36,8 +38,10 @@ std::optional<int> parseOptions(const std::vector<std::string> &args, Options *o
     if (const auto done = command.parseOrExit(list))
         return done;
 
-    qint64 delay = options->delayMs, baud = options->baud, unplug = options->unplugAfter, grace = options->unplugGraceMs;
-    if (!command.number(QStringLiteral("delay"), 0, 3600000, &delay) || !command.number(QStringLiteral("baud"), 0, 4000000, &baud)
+    qint64 delay = options->delayMs, baud = options->baud, unplug = options->unplugAfter,
+           grace = options->unplugGraceMs;
+    if (!command.number(QStringLiteral("delay"), 0, 3600000, &delay)
+        || !command.number(QStringLiteral("baud"), 0, 4000000, &baud)
         || !command.number(QStringLiteral("unplug-after"), 1, 1000000000, &unplug)
         || !command.number(QStringLiteral("unplug-grace"), 0, 600000, &grace))
         return command.bad(command.error());
@@ -49,7 +53,9 @@ std::optional<int> parseOptions(const std::vector<std::string> &args, Options *o
         const int eq = entry.indexOf(QLatin1Char('='));
         QByteArray value;
         if (eq <= 0 || !text::unescapeBytes(entry.mid(eq + 1), &value))
-            return command.bad(QStringLiteral("--set wants KEY=VALUE with the escapes \\r \\n \\t \\\\ \\0 \\xHH, not '%1'").arg(entry));
+            return command.bad(
+                QStringLiteral("--set wants KEY=VALUE with the escapes \\r \\n \\t \\\\ \\0 \\xHH, not '%1'")
+                    .arg(entry));
         options->overrides.emplace_back(entry.left(eq).toStdString(), value.toStdString());
     }
     options->echo = !command.isSet(QStringLiteral("no-echo"));

@@ -6,8 +6,7 @@
 #include <vector>
 
 // The stand-in projector's command line.
-struct Options
-{
+struct Options {
     long delayMs = 2;
     bool echo = true;
     bool silent = false;

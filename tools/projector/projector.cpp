@@ -13,7 +13,9 @@
 volatile sig_atomic_t stopRequested = 0;
 
 Projector::Projector(const Options &options, int master, EventLog &log)
-    : options(options), master(master), log(log)
+    : options(options)
+    , master(master)
+    , log(log)
 {
     for (const auto &entry : options.overrides)
         table.set(entry.first, entry.second);
@@ -131,8 +133,7 @@ bool Projector::flushOutput(int64_t &wakeAt, bool &waitWritable)
             continue;
         }
         const size_t remaining = segment.bytes.size() - segment.written;
-        const ssize_t n = write(master, segment.bytes.data() + segment.written,
-                                byteIntervalUs > 0 ? 1 : remaining);
+        const ssize_t n = write(master, segment.bytes.data() + segment.written, byteIntervalUs > 0 ? 1 : remaining);
         if (n < 0) {
             if (errno == EINTR)
                 continue;

@@ -15,8 +15,7 @@
 extern volatile sig_atomic_t stopRequested;
 
 // Bytes waiting to go out, in order; the log events are written once the last byte has gone.
-struct Segment
-{
+struct Segment {
     std::string bytes;
     int64_t due = 0;
     std::vector<std::pair<const char *, std::string>> events;
