@@ -19,6 +19,14 @@ foreach(size 48 64 128 256)
 endforeach()
 install(FILES ${TOLVANE_PACKAGING_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tolvane)
 
+# Bash completion of the tools' commands and options, loaded by bash-completion on first use.
+foreach(program ${TOLVANE_INSTALLED_PROGRAMS})
+    if(EXISTS ${TOLVANE_PACKAGING_DIR}/completions/${program})
+        install(FILES ${TOLVANE_PACKAGING_DIR}/completions/${program}
+                DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+    endif()
+endforeach()
+
 # Man pages, compressed the way Debian ships them (no name or time stamp in the gzip header).
 find_program(GZIP_EXECUTABLE gzip)
 set(TOLVANE_MAN_PAGES)
@@ -68,8 +76,9 @@ projector's serial control port and passes the projector's replies back.
 It answers discovery probes on UDP port 35070 and shows the traffic of both
 sides in its window.
 .
-tolvane-probe finds bridges on the network, sends single commands and
-checks an installation (serial devices, permissions, ports) with its
+tolvane-probe finds bridges on the network, sends single commands,
+watches a room's projector over time, surveys every bridge in a building
+and checks an installation (serial devices, permissions, ports) with its
 doctor command. virtual-projector stands in for a projector on a
 pseudo-terminal for tests and demonstrations.
 .

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/../.."
 
 seconds=${FUZZ_SECONDS:-15}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
-targets=(localanswer datagram serialreply inivalue destination tcptext portlist)
+targets=(localanswer datagram serialreply inivalue destination tcptext portlist escape discoveryreply)
 
 # clang and its fuzzer runtime come from Debian.
 missing=()

@@ -175,13 +175,15 @@ expected=(
     ./usr/share/applications/$app.desktop ./usr/share/metainfo/$app.metainfo.xml
     ./usr/share/doc/tolvane/copyright
     ./usr/share/man/man1/tolvane.1.gz ./usr/share/man/man1/tolvane-probe.1.gz
+    ./usr/share/bash-completion/completions/tolvane-probe
 )
 for size in 48 64 128 256; do expected+=(./usr/share/icons/hicolor/${size}x${size}/apps/$app.png); done
 if [ -x "$build/bin/virtual-projector" ]; then
-    expected+=(./usr/bin/virtual-projector ./usr/share/man/man1/virtual-projector.1.gz)
+    expected+=(./usr/bin/virtual-projector ./usr/share/man/man1/virtual-projector.1.gz
+        ./usr/share/bash-completion/completions/virtual-projector)
 fi
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
-check "file list is exactly the programs, desktop entry, metainfo, icons, man pages and copyright" \
+check "file list is exactly the programs, desktop entry, metainfo, icons, man pages, bash completion and copyright" \
     [ "$files" = "$(printf '%s\n' "${expected[@]}" | sort)" ]
 [ "$files" = "$(printf '%s\n' "${expected[@]}" | sort)" ] || diff <(echo "$files") <(printf '%s\n' "${expected[@]}" | sort) || true
 
@@ -199,6 +201,24 @@ for program in "$root"/usr/bin/*; do
         bash -c "! readelf -d '$program' | grep -qE 'RPATH|RUNPATH'"
 done
 check "tolvane-probe --help works" "$root/usr/bin/tolvane-probe" --help >/dev/null
+
+# The completion offers exactly the options each command's --help lists.
+completes() { # FILE FUNCTION WORD...: what the completion offers after the words and "--"
+    bash -c 'source "$1"; COMP_WORDS=("${@:3}" --); COMP_CWORD=$(($# - 2)); "$2"; printf "%s\n" "${COMPREPLY[@]}"' \
+        completes "$@" | sort
+}
+options_in_help() { "$@" --help | grep -oE -- '--[a-z-]+' | sort -u; }
+completions=$root/usr/share/bash-completion/completions
+for command in discover send watch survey doctor; do
+    check "completion offers the options of tolvane-probe $command" \
+        [ "$(completes "$completions/tolvane-probe" _tolvane_probe tolvane-probe "$command")" = \
+          "$(options_in_help "$root/usr/bin/tolvane-probe" "$command")" ]
+done
+if [ -x "$root/usr/bin/virtual-projector" ]; then
+    check "completion offers the options of virtual-projector" \
+        [ "$(completes "$completions/virtual-projector" _virtual_projector virtual-projector)" = \
+          "$(options_in_help "$root/usr/bin/virtual-projector")" ]
+fi
 
 if unshare -n "$self" --inside "$root" "$work"; then :; else
     failures=$((failures + 1))

@@ -1,149 +1,25 @@
 #include "tools/probe/doctor.h"
-#include "tools/probe/probe.h"
+#include "tools/probe/systemfiles.h"
 
 #include "core/product.h"
-#include "core/settingsfile.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSettings>
-#include <QTextStream>
 
-#include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace doctor {
 
+using namespace systemfiles;
+
 namespace {
 
 const quint16 tcpPort = product::tcpPort;
 const quint16 udpPort = product::udpRxPort;
 const char permissionHint[] = "until then Tolvane's \"Error\" box says \"Permission denied\"";
-
-QString readText(const QString &file)
-{
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromLocal8Bit(f.readAll()).trimmed();
-}
-
-QStringList readLines(const QString &file)
-{
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
-        return {};
-    return QString::fromLocal8Bit(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-// The raw target of a symbolic link, without resolving it (socket links are no paths).
-QString linkText(const QString &link)
-{
-    char buffer[4096];
-    const ssize_t n = ::readlink(QFile::encodeName(link).constData(), buffer, sizeof buffer - 1);
-    return n < 0 ? QString() : QFile::decodeName(QByteArray(buffer, int(n)));
-}
-
-QString lastComponent(const QString &linkTarget)
-{
-    return linkTarget.section(QLatin1Char('/'), -1);
-}
-
-// ttyUSB2 before ttyUSB10.
-bool naturalLess(const QString &a, const QString &b)
-{
-    static const QRegularExpression tail(QStringLiteral("^(.*?)(\\d*)$"));
-    const auto ma = tail.match(a), mb = tail.match(b);
-    if (ma.captured(1) != mb.captured(1))
-        return ma.captured(1) < mb.captured(1);
-    return ma.captured(2).toULongLong() < mb.captured(2).toULongLong();
-}
-
-QStringList entries(const QString &folder)
-{
-    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-    std::sort(names.begin(), names.end(), naturalLess);
-    return names;
-}
-
-QStringList processIds(const QString &procFolder)
-{
-    static const QRegularExpression digits(QStringLiteral("^\\d+$"));
-    return entries(procFolder).filter(digits);
-}
-
-QString modeText(mode_t mode)
-{
-    QString text = S_ISCHR(mode) ? QStringLiteral("c") : S_ISREG(mode) ? QStringLiteral("-") : QStringLiteral("?");
-    const char letters[] = "rwxrwxrwx";
-    for (int bit = 0; bit < 9; ++bit)
-        text += (mode & (0400 >> bit)) ? QLatin1Char(letters[bit]) : QLatin1Char('-');
-    return text;
-}
-
-struct GroupEntry {
-    QString name;
-    gid_t gid;
-    QStringList members;
-};
-
-QList<GroupEntry> readGroups(const QString &file)
-{
-    QList<GroupEntry> groups;
-    for (const QString &line : readLines(file)) {
-        const QStringList f = line.split(QLatin1Char(':'));
-        if (f.size() >= 4)
-            groups.append({f[0], gid_t(f[2].toUInt()), f[3].split(QLatin1Char(','), Qt::SkipEmptyParts)});
-    }
-    return groups;
-}
-
-// name, uid, primary gid
-struct PasswdEntry {
-    QString name;
-    uid_t uid;
-    gid_t gid;
-};
-
-QList<PasswdEntry> readPasswd(const QString &file)
-{
-    QList<PasswdEntry> users;
-    for (const QString &line : readLines(file)) {
-        const QStringList f = line.split(QLatin1Char(':'));
-        if (f.size() >= 4)
-            users.append({f[0], uid_t(f[2].toUInt()), gid_t(f[3].toUInt())});
-    }
-    return users;
-}
-
-struct SocketEntry {
-    quint64 inode;
-    uid_t uid;
-};
-
-// Sockets in /proc/net/<table> whose local port is `port` (and, for TCP, that listen).
-QList<SocketEntry> socketsOnPort(const QString &tableFile, quint16 port, bool listeningOnly)
-{
-    QList<SocketEntry> found;
-    const QStringList lines = readLines(tableFile);
-    for (int i = 1; i < lines.size(); ++i) {
-        const QStringList f = lines[i].simplified().split(QLatin1Char(' '));
-        if (f.size() < 10)
-            continue;
-        bool ok = false;
-        const uint localPort = f[1].section(QLatin1Char(':'), -1).toUInt(&ok, 16);
-        if (!ok || localPort != port)
-            continue;
-        if (listeningOnly && f[3] != QLatin1String("0A")) // TCP_LISTEN
-            continue;
-        found.append({f[9].toULongLong(), uid_t(f[7].toUInt())});
-    }
-    return found;
-}
 
 } // namespace
 
@@ -236,8 +112,9 @@ const QList<Doctor::Device> &Doctor::devices()
             continue;
         Device d;
         d.name = name;
-        d.driver = name.startsWith(QLatin1String("ttyS")) ? QStringLiteral("built-in UART")
-                                                           : lastComponent(linkText(sys + QLatin1String("/device/driver")));
+        d.driver = name.startsWith(QLatin1String("ttyS"))
+            ? QStringLiteral("built-in UART")
+            : lastComponent(linkText(sys + QLatin1String("/device/driver")));
         d.console = readText(sys + QLatin1String("/console")) == QLatin1String("Y");
         for (const QString &link : byIdNames) {
             if (lastComponent(linkText(byIdFolder + link)) == name)
@@ -263,12 +140,14 @@ QList<Finding> Doctor::serialDevices()
         const QString node = QStringLiteral("/dev/") + d.name;
         const QString what = d.driver.isEmpty() ? node : QStringLiteral("%1 (%2)").arg(node, d.driver);
         if (!QFileInfo::exists(path(node))) {
-            out.append({Level::Fail, QStringLiteral("serial"),
-                        QStringLiteral("the kernel has %1 but %2 is missing; check that udev is running").arg(d.name, node)});
+            out.append(
+                {Level::Fail, QStringLiteral("serial"),
+                 QStringLiteral("the kernel has %1 but %2 is missing; check that udev is running").arg(d.name, node)});
         } else if (d.console) {
             out.append({Level::Warn, QStringLiteral("serial"),
                         QStringLiteral("%1 is the system console: kernel messages and a login prompt use it, so do not "
-                                       "connect the projector there").arg(what)});
+                                       "connect the projector there")
+                            .arg(what)});
         } else {
             const QString stable = d.byId.isEmpty() ? QStringLiteral("no stable /dev/serial/by-id name")
                                                     : QStringLiteral("stable name ") + d.byId.join(QLatin1String(", "));
@@ -277,10 +156,11 @@ QList<Finding> Doctor::serialDevices()
         }
     }
     if (!hasUsableDevice()) {
-        out.append({Level::Fail, QStringLiteral("serial"),
-                    QStringLiteral("no serial device to use (no /dev/ttyUSB*, /dev/ttyACM* or free built-in port); plug "
-                                   "in the USB serial adapter and run this again. Without one Tolvane answers every "
-                                   "command itself instead of the projector")});
+        out.append(
+            {Level::Fail, QStringLiteral("serial"),
+             QStringLiteral("no serial device to use (no /dev/ttyUSB*, /dev/ttyACM* or free built-in port); plug "
+                            "in the USB serial adapter and run this again. Without one Tolvane answers every "
+                            "command itself instead of the projector")});
     }
     return out;
 }
@@ -300,15 +180,18 @@ QList<Finding> Doctor::userGroups()
     if (dialout == gid_t(-1))
         return {{Level::Warn, QStringLiteral("user"),
                  QStringLiteral("this system has no group dialout; the access lines tell whether %1 may open the "
-                                "serial devices").arg(user)}};
+                                "serial devices")
+                     .arg(user)}};
     if (m_id.gid == dialout || m_id.groups.contains(dialout))
         return {{Level::Ok, QStringLiteral("user"), QStringLiteral("%1 is in group dialout").arg(user)}};
     if (listedInGroup(QStringLiteral("dialout")))
-        return {{Level::Warn, QStringLiteral("user"),
-                 QStringLiteral("%1 was added to group dialout after this session began; log out and back in").arg(user)}};
+        return {
+            {Level::Warn, QStringLiteral("user"),
+             QStringLiteral("%1 was added to group dialout after this session began; log out and back in").arg(user)}};
     return {{Level::Warn, QStringLiteral("user"),
              QStringLiteral("%1 is not in group dialout, which may open serial devices on Debian: sudo usermod -aG "
-                            "dialout %1, then log out and back in").arg(user)}};
+                            "dialout %1, then log out and back in")
+                 .arg(user)}};
 }
 
 QList<Finding> Doctor::deviceAccess()
@@ -323,7 +206,8 @@ QList<Finding> Doctor::deviceAccess()
         if (::stat(QFile::encodeName(path(node)).constData(), &st) != 0)
             continue; // reported as missing above
         const QString group = groupName(st.st_gid);
-        const QString facts = QStringLiteral("%1 (%2 %3 %4)").arg(node, modeText(st.st_mode), userName(st.st_uid), group);
+        const QString facts =
+            QStringLiteral("%1 (%2 %3 %4)").arg(node, modeText(st.st_mode), userName(st.st_uid), group);
         auto allows = [&](mode_t r, mode_t w) { return (st.st_mode & r) && (st.st_mode & w); };
         bool may;
         if (m_id.uid == 0)
@@ -335,7 +219,8 @@ QList<Finding> Doctor::deviceAccess()
         else
             may = allows(S_IROTH, S_IWOTH);
         if (may) {
-            out.append({Level::Ok, QStringLiteral("access"), QStringLiteral("%1 may read and write %2").arg(user, facts)});
+            out.append(
+                {Level::Ok, QStringLiteral("access"), QStringLiteral("%1 may read and write %2").arg(user, facts)});
             continue;
         }
         // Only asks the kernel about the file; never opens the device.
@@ -347,9 +232,11 @@ QList<Finding> Doctor::deviceAccess()
         QString why;
         if (st.st_uid != m_id.uid && allows(S_IRGRP, S_IWGRP)) {
             if (listedInGroup(group))
-                why = QStringLiteral("%1 was added to group %2 after this session began; log out and back in").arg(user, group);
+                why = QStringLiteral("%1 was added to group %2 after this session began; log out and back in")
+                          .arg(user, group);
             else
-                why = QStringLiteral("%1 is not in group %2; sudo usermod -aG %2 %1, then log out and back in").arg(user, group);
+                why = QStringLiteral("%1 is not in group %2; sudo usermod -aG %2 %1, then log out and back in")
+                          .arg(user, group);
         } else {
             why = QStringLiteral("the group may not read and write it; Debian's udev rules give serial devices group "
                                  "dialout and mode 0660, so look for a local rule in /etc/udev/rules.d");
@@ -370,16 +257,20 @@ QList<Finding> Doctor::portGrabbers()
             out.append({Level::Warn, QStringLiteral("services"),
                         QStringLiteral("ModemManager is running (pid %1): it probes new serial devices with modem "
                                        "commands and may hold an adapter for seconds after it is plugged in; without a "
-                                       "modem: sudo systemctl disable --now ModemManager").arg(pid)});
+                                       "modem: sudo systemctl disable --now ModemManager")
+                            .arg(pid)});
         } else if (comm == QLatin1String("brltty")) {
-            out.append({Level::Warn, QStringLiteral("services"),
-                        QStringLiteral("brltty is running (pid %1): it claims some USB serial adapters (CH340, CP210x) "
-                                       "as braille displays and their /dev/ttyUSB* vanishes; without a braille display: "
-                                       "sudo apt remove brltty").arg(pid)});
+            out.append(
+                {Level::Warn, QStringLiteral("services"),
+                 QStringLiteral("brltty is running (pid %1): it claims some USB serial adapters (CH340, CP210x) "
+                                "as braille displays and their /dev/ttyUSB* vanishes; without a braille display: "
+                                "sudo apt remove brltty")
+                     .arg(pid)});
         }
     }
     if (out.isEmpty())
-        out.append({Level::Ok, QStringLiteral("services"), QStringLiteral("neither ModemManager nor brltty is running")});
+        out.append(
+            {Level::Ok, QStringLiteral("services"), QStringLiteral("neither ModemManager nor brltty is running")});
     return out;
 }
 
@@ -397,12 +288,16 @@ QList<Finding> Doctor::latencyTimers()
         if (ms <= 16) {
             out.append({Level::Ok, QStringLiteral("latency"),
                         QStringLiteral("/dev/%1 latency timer %2 ms: the adapter may hold a reply up to %2 ms before "
-                                       "passing it on, harmless for projector control").arg(name).arg(ms)});
+                                       "passing it on, harmless for projector control")
+                            .arg(name)
+                            .arg(ms)});
         } else {
             out.append({Level::Warn, QStringLiteral("latency"),
                         QStringLiteral("/dev/%1 latency timer %2 ms: the adapter may hold each reply up to %2 ms, long "
                                        "enough for a control program to time out; echo 16 | sudo tee "
-                                       "/sys/bus/usb-serial/devices/%1/latency_timer").arg(name).arg(ms)});
+                                       "/sys/bus/usb-serial/devices/%1/latency_timer")
+                            .arg(name)
+                            .arg(ms)});
         }
     }
     return out;
@@ -439,7 +334,8 @@ QString Doctor::owners(const QList<quint64> &inodes, const QList<uid_t> &uids, b
             continue;
         onlyTolvane = false;
         const QString who = QStringLiteral("a program of user %1 that this user cannot see (sudo tolvane-probe "
-                                           "doctor names it)").arg(userName(uids[i]));
+                                           "doctor names it)")
+                                .arg(userName(uids[i]));
         if (!hidden.contains(who))
             hidden.append(who);
     }
@@ -480,15 +376,18 @@ QList<Finding> Doctor::listeningPorts()
         if (tolvaneOnly) {
             out.append({Level::Ok, c.topic,
                         QStringLiteral("taken by %1: a bridge is already running here, a second one would not get "
-                                       "the port").arg(who)});
+                                       "the port")
+                            .arg(who)});
         } else if (c.tcp) {
             out.append({Level::Fail, c.topic,
                         QStringLiteral("taken by %1: Tolvane cannot listen and control programs reach that program "
-                                       "instead; stop it").arg(who)});
+                                       "instead; stop it")
+                            .arg(who)});
         } else {
             out.append({Level::Warn, c.topic,
                         QStringLiteral("taken by %1: Tolvane shares the port only if that program allows sharing, "
-                                       "otherwise discovery probes go unanswered; stop it").arg(who)});
+                                       "otherwise discovery probes go unanswered; stop it")
+                            .arg(who)});
         }
     }
     return out;
@@ -498,21 +397,25 @@ QList<Finding> Doctor::configuredPort(const QString &iniPath)
 {
     if (!QFileInfo::exists(iniPath)) {
         if (!hasUsableDevice())
-            return {{Level::Ok, QStringLiteral("config"),
-                     QStringLiteral("no %1 yet; Tolvane writes it when you press Apply in Config > Serial").arg(iniPath)}};
+            return {
+                {Level::Ok, QStringLiteral("config"),
+                 QStringLiteral("no %1 yet; Tolvane writes it when you press Apply in Config > Serial").arg(iniPath)}};
         return {{Level::Warn, QStringLiteral("config"),
                  QStringLiteral("no %1 yet, so Tolvane first tries port \"Com3\" and shows an \"Error\" box; choose "
-                                "the port in Config > Serial and press Apply").arg(iniPath)}};
+                                "the port in Config > Serial and press Apply")
+                     .arg(iniPath)}};
     }
     QSettings ini(iniPath, QSettings::IniFormat);
     ini.beginGroup(QLatin1String(product::iniGroup));
     const QString port = ini.value(QStringLiteral("Port"), QStringLiteral("Com3")).toString();
     const QString node = port.startsWith(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
     if (QFileInfo::exists(path(node)))
-        return {{Level::Ok, QStringLiteral("config"), QStringLiteral("%1 names port %2, which is present").arg(iniPath, port)}};
+        return {{Level::Ok, QStringLiteral("config"),
+                 QStringLiteral("%1 names port %2, which is present").arg(iniPath, port)}};
     return {{Level::Fail, QStringLiteral("config"),
              QStringLiteral("%1 names port %2, but %3 does not exist; choose a present port in Config > Serial and "
-                            "press Apply").arg(iniPath, port, node)}};
+                            "press Apply")
+                 .arg(iniPath, port, node)}};
 }
 
 QList<Finding> Doctor::discoveryAddress(const QList<netinfo::Interface> &interfaces)
@@ -539,40 +442,20 @@ QList<Finding> Doctor::discoveryAddress(const QList<netinfo::Interface> &interfa
         return {{Level::Warn, QStringLiteral("discovery"),
                  QStringLiteral("no interface is up with an IPv4 address other than loopback and a name without "
                                 "\"VM\", so replies and the window title name ???; connect the network, then restart "
-                                "Tolvane") + notes}};
+                                "Tolvane")
+                     + notes}};
     }
     const QString hardware = netinfo::localNetInfo(interfaces, netinfo::HardwareAddresses).first();
     return {{Level::Ok, QStringLiteral("discovery"),
-             QStringLiteral("replies and the window title name %1 and %2 (interface %3)").arg(address, hardware, usable.first())
+             QStringLiteral("replies and the window title name %1 and %2 (interface %3)")
+                     .arg(address, hardware, usable.first())
                  + notes}};
 }
 
 QList<Finding> Doctor::run(const QList<netinfo::Interface> &interfaces, const QString &iniPath)
 {
-    return serialDevices() + userGroups() + deviceAccess() + portGrabbers() + latencyTimers()
-        + configuredPort(iniPath) + listeningPorts() + discoveryAddress(interfaces);
+    return serialDevices() + userGroups() + deviceAccess() + portGrabbers() + latencyTimers() + configuredPort(iniPath)
+        + listeningPorts() + discoveryAddress(interfaces);
 }
 
 } // namespace doctor
-
-int runDoctor(const QStringList &args)
-{
-    QTextStream out(stdout);
-    if (!args.isEmpty()) {
-        QTextStream err(stderr);
-        const bool help = args.first() == QLatin1String("--help") || args.first() == QLatin1String("-h");
-        (help ? out : err) << "usage: tolvane-probe doctor\n"
-                              "Checks serial devices, permissions, services, ports and the discovery address.\n"
-                              "Prints one OK, WARN or FAIL line per finding; exits 1 when any line is FAIL.\n";
-        return help ? 0 : 2;
-    }
-    const QString iniPath = settingsfile::bridgePath();
-
-    doctor::Doctor checks(qEnvironmentVariable("TOLVANE_DOCTOR_ROOT"));
-    bool failed = false;
-    for (const doctor::Finding &f : checks.run(netinfo::systemInterfaces(), iniPath)) {
-        out << doctor::format(f) << '\n';
-        failed = failed || f.level == doctor::Level::Fail;
-    }
-    return failed ? 1 : 0;
-}

@@ -51,9 +51,9 @@ public:
 
 private:
     struct Device {
-        QString name;       // ttyUSB0
-        QString driver;     // ftdi_sio, or empty
-        QStringList byId;   // /dev/serial/by-id names that point at it
+        QString name;     // ttyUSB0
+        QString driver;   // ftdi_sio, or empty
+        QStringList byId; // /dev/serial/by-id names that point at it
         bool console = false;
     };
 

@@ -1,99 +1,99 @@
 // tolvane-probe send: one command over TCP, the reply shown byte for byte.
-#include "tools/probe/options.h"
+#include "tools/probe/exchange.h"
+#include "tools/probe/output.h"
 #include "tools/probe/probe.h"
 
+#include "core/cmdline.h"
+#include "core/reply.h"
 #include "core/text.h"
-#include "core/product.h"
 
 #include <QElapsedTimer>
-#include <QTcpSocket>
+#include <QEventLoop>
 #include <QTextStream>
-
-namespace {
-
-const char usageText[] =
-    "usage: tolvane-probe send HOST COMMAND [--timeout MS] [--quiet MS] [--port N]\n"
-    "Sends COMMAND plus CR LF to the bridge and prints the reply bytes, with \\\\ \\0 \\t \\r \\n and\n"
-    "\\xHH standing for bytes that are not printable.\n"
-    "  --timeout MS   time for connecting and for the first reply bytes (default 3000)\n"
-    "  --quiet MS     the reply is complete after this long without more bytes (default 300)\n"
-    "  --port N       TCP port (default 7000)\n"
-    "Exit status: 0 with a reply, 1 on a refused or failed connection or no reply, 2 for bad arguments.\n";
-
-} // namespace
 
 int runSend(const QStringList &args)
 {
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    auto bad = [&](const QString &reason) {
-        err << "tolvane-probe send: " << reason << " (see 'tolvane-probe send --help')\n";
-        return 2;
-    };
-
-    Options options;
-    QString error;
-    if (!parseOptions(args, {QStringLiteral("--timeout"), QStringLiteral("--quiet"), QStringLiteral("--port")},
-                      {QStringLiteral("--help")}, &options, &error))
-        return bad(error);
-    if (options.has(QStringLiteral("--help"))) {
-        out << usageText;
-        return 0;
-    }
-    if (options.positional.size() != 2)
-        return bad(options.positional.size() < 2 ? QStringLiteral("needs HOST and COMMAND")
-                                                 : QStringLiteral("unexpected argument '%1'").arg(options.positional.at(2)));
-    const QString host = options.positional.at(0);
+    cmdline::Command command(
+        QStringLiteral("tolvane-probe send"), QStringLiteral("HOST COMMAND [OPTIONS]"),
+        QStringLiteral(
+            "Sends COMMAND plus CR LF to the bridge and prints the reply bytes, with \\\\ \\0 \\t \\r \\n and\n"
+            "\\xHH standing for bytes that are not printable. The reply ends with its first LF, or\n"
+            "when no more bytes come for the quiet time (the bridge's own answers have no line end).\n"
+            "Exit status: 0 with a reply, 1 on a refused or failed connection or no reply, 2 for bad arguments."));
+    command.addArgument(QStringLiteral("HOST"), QStringLiteral("the bridge's name or address"));
+    command.addArgument(QStringLiteral("COMMAND"), QStringLiteral("the text to send, e.g. \"op status ?\""));
+    TcpOptions tcp;
+    TcpOptions::add(command, QStringLiteral("time for connecting and for the first reply bytes (default 3000)"));
+    command.addFlag(QStringLiteral("json"), QStringLiteral("print one JSON document (see the manual page)"));
+    command.expectArguments(2, 2, QStringLiteral("needs HOST and COMMAND"));
+    if (const auto done = command.parseOrExit(args))
+        return *done;
+    const QStringList positional = command.positional();
+    const QString host = positional.at(0);
     if (host.isEmpty())
-        return bad(QStringLiteral("HOST is empty"));
-    qint64 timeoutMs = 3000;
-    qint64 quietMs = 300;
-    qint64 port = product::tcpPort;
-    if (!parseNumber(options, QStringLiteral("--timeout"), 1, 600000, &timeoutMs, &error)
-        || !parseNumber(options, QStringLiteral("--quiet"), 1, 60000, &quietMs, &error)
-        || !parseNumber(options, QStringLiteral("--port"), 1, 65535, &port, &error))
-        return bad(error);
-    const QString where = QStringLiteral("%1:%2").arg(host).arg(port);
-    auto fail = [&](const QString &reason) {
-        err << "tolvane-probe send: " << reason << '\n';
-        return 1;
-    };
+        return command.bad(QStringLiteral("HOST is empty"));
+    if (!tcp.read(command))
+        return command.bad(command.error());
+    const QByteArray text = positional.at(1).toUtf8();
+    const bool json = command.isSet(QStringLiteral("json"));
 
     QElapsedTimer clock;
     clock.start();
-    QTcpSocket socket;
-    socket.connectToHost(host, quint16(port));
-    if (!socket.waitForConnected(int(timeoutMs))) {
-        switch (socket.error()) {
-        case QAbstractSocket::ConnectionRefusedError:
-            return fail(QStringLiteral("connection refused by %1").arg(where));
-        case QAbstractSocket::HostNotFoundError:
-            return fail(QStringLiteral("host not found: %1").arg(host));
-        case QAbstractSocket::SocketTimeoutError:
-            return fail(QStringLiteral("no connection to %1 within %2 ms").arg(where).arg(timeoutMs));
-        default:
-            return fail(QStringLiteral("cannot connect to %1: %2").arg(where, socket.errorString()));
-        }
-    }
-
-    socket.write(options.positional.at(1).toUtf8() + "\r\n");
+    Exchange exchange(host, quint16(tcp.port));
+    QEventLoop loop;
+    QString failure;
     QByteArray reply;
-    // First bytes within the timeout, then whatever follows without a pause longer than the quiet time.
-    while (socket.bytesAvailable() == 0) {
-        const qint64 left = timeoutMs - clock.elapsed();
-        if (left <= 0)
-            return fail(QStringLiteral("no reply from %1 within %2 ms").arg(where).arg(timeoutMs));
-        if (!socket.waitForReadyRead(int(left)) && socket.bytesAvailable() == 0
-            && socket.state() != QAbstractSocket::ConnectedState)
-            return fail(QStringLiteral("connection closed by %1 without a reply").arg(where));
+    double latencyMs = 0;
+    QString outcome;
+    QObject::connect(&exchange, &Exchange::openFailed, &loop, [&](Exchange::Failure, const QString &reason) {
+        outcome = QStringLiteral("no connection");
+        failure = reason;
+        loop.quit();
+    });
+    QObject::connect(&exchange, &Exchange::opened, &loop, [&] {
+        // The timeout covers connecting and the first reply bytes together.
+        exchange.ask(text, int(qMax<qint64>(1, tcp.timeoutMs - clock.elapsed())), int(tcp.quietMs));
+    });
+    QObject::connect(
+        &exchange, &Exchange::finished, &loop, [&](Exchange::Outcome result, const QByteArray &bytes, double ms) {
+            switch (result) {
+            case Exchange::Outcome::Answered:
+                outcome = QStringLiteral("answered");
+                reply = bytes;
+                latencyMs = ms;
+                break;
+            case Exchange::Outcome::Timeout:
+                outcome = QStringLiteral("timeout");
+                failure = QStringLiteral("no reply from %1 within %2 ms").arg(exchange.where()).arg(tcp.timeoutMs);
+                break;
+            case Exchange::Outcome::Closed:
+                outcome = QStringLiteral("closed");
+                failure = QStringLiteral("connection closed by %1 without a reply").arg(exchange.where());
+                break;
+            }
+            loop.quit();
+        });
+    exchange.open(int(tcp.timeoutMs));
+    loop.exec();
+
+    QTextStream out(stdout);
+    if (json) {
+        output::json({{QStringLiteral("host"), host},
+                      {QStringLiteral("port"), int(tcp.port)},
+                      {QStringLiteral("command"), output::bytes(text)},
+                      {QStringLiteral("outcome"), outcome},
+                      {QStringLiteral("reply"), failure.isEmpty() ? output::bytes(reply) : QJsonValue()},
+                      {QStringLiteral("latency_ms"), failure.isEmpty() ? output::ms(latencyMs) : QJsonValue()},
+                      {QStringLiteral("error"), failure.isEmpty() ? QJsonValue() : QJsonValue(failure)}});
+    } else if (failure.isEmpty()) {
+        out << text::escapeBytes(reply) << '\n';
     }
-    QElapsedTimer replyClock;
-    replyClock.start();
-    reply += socket.readAll();
-    while (replyClock.elapsed() < timeoutMs && socket.state() == QAbstractSocket::ConnectedState
-           && socket.waitForReadyRead(int(qMin(quietMs, timeoutMs - replyClock.elapsed() + 1))))
-        reply += socket.readAll();
-    reply += socket.readAll();
-    out << text::escapeBytes(reply) << '\n';
+    out.flush();
+    if (!failure.isEmpty()) {
+        QTextStream(stderr) << "tolvane-probe send: " << failure << '\n';
+        return 1;
+    }
+    if (reply.size() >= reply::maxBytes && !reply.endsWith('\n'))
+        QTextStream(stderr) << "tolvane-probe send: the reply was cut after " << reply::maxBytes << " bytes\n";
     return 0;
 }

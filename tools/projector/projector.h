@@ -1,70 +1,60 @@
 #pragma once
 
-#include <map>
-#include <optional>
+#include "tools/projector/commands.h"
+#include "tools/projector/eventlog.h"
+#include "tools/projector/options.h"
+
+#include <csignal>
+#include <cstdint>
+#include <deque>
 #include <string>
+#include <utility>
+#include <vector>
 
-// Bytes shown on one log line: printable ASCII as is, everything else escaped.
-std::string escapeBytes(const std::string &bytes);
+// Set by the stop signals; the loop ends at its next turn.
+extern volatile sig_atomic_t stopRequested;
 
-// Reads \r \n \t \\ \0 \xHH in a command-line argument; nullopt on a malformed escape.
-std::optional<std::string> unescapeArgument(const std::string &text);
-
-std::string toLower(std::string text);
-std::string toUpper(std::string text);
-
-// The device's command set: "op KEY ?" reads a value, "op KEY = VALUE" stores one.
-class ProjectorTable
-{
-public:
-    ProjectorTable();
-    void set(const std::string &key, const std::string &value);
-    // The reply line with its CR LF, or nullopt for a line the device does not answer.
-    std::optional<std::string> answer(const std::string &line);
-
-private:
-    std::map<std::string, std::string> values;
+// Bytes waiting to go out, in order; the log events are written once the last byte has gone.
+struct Segment {
+    std::string bytes;
+    int64_t due = 0;
+    std::vector<std::pair<const char *, std::string>> events;
+    bool unplug = false;
+    bool settling = false;
+    size_t written = 0;
 };
 
-// Splits the received bytes into command lines: CR, CR LF or a bare LF end a line.
-class LineSplitter
+// The device itself: reads command lines, queues echoes and replies, writes them when they are due.
+class Projector
 {
 public:
-    static constexpr size_t maxLine = 64 * 1024;
+    // `master` is the terminal's side the projector holds, non-blocking.
+    Projector(const Options &options, int master, EventLog &log);
 
-    // Called with each complete line; overlong lines are reported by their length instead.
-    template <typename OnLine, typename OnOverlong>
-    void feed(const char *data, size_t size, OnLine onLine, OnOverlong onOverlong)
-    {
-        for (size_t i = 0; i < size; ++i) {
-            const char c = data[i];
-            if (c == '\n' && afterCR) {
-                afterCR = false;
-                continue;
-            }
-            afterCR = c == '\r';
-            if (c == '\r' || c == '\n') {
-                if (dropped > 0)
-                    onOverlong(dropped + line.size());
-                else
-                    onLine(line);
-                line.clear();
-                dropped = 0;
-                continue;
-            }
-            if (line.size() >= maxLine) {
-                dropped += line.size();
-                line.clear();
-            }
-            line.push_back(c);
-        }
-    }
+    // Echoes, answers and logs until a stop signal (0), an unplug (0) or a poll failure (1).
+    int run();
 
 private:
-    std::string line;
-    size_t dropped = 0;
-    bool afterCR = false;
-};
+    static constexpr int64_t termiosPeriodUs = 50000;
+    static constexpr int64_t hungUpNapUs = 20000;
+    static constexpr size_t maxQueued = 1024 * 1024;
 
-// Line speed in baud as the kernel keeps it, or -1 when it cannot be read that way.
-long kernelLineSpeed(int fd);
+    void checkLine(int64_t t);
+    bool lineHeld() const;
+    void onCommand(const std::string &line, int64_t t);
+    void enqueue(Segment segment);
+    // Writes what is due; false when the device has unplugged itself.
+    bool flushOutput(int64_t &wakeAt, bool &waitWritable);
+
+    const Options &options;
+    int master;
+    EventLog &log;
+    ProjectorTable table;
+    LineSplitter splitter;
+    std::deque<Segment> queue;
+    size_t queuedBytes = 0;
+    long commands = 0;
+    int64_t byteIntervalUs = 0;
+    int64_t nextByteAt = 0;
+    std::string lastLine;
+};

@@ -1,4 +1,6 @@
 // Kept apart: the kernel's termios2 header clashes with <termios.h>.
+#include "tools/projector/linesettings.h"
+
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 

@@ -1,0 +1,119 @@
+// Rules that read bytes from other machines: where a TCP reply ends, the escaped form the tools print
+// and read back, and a discovery reply read into its fields.
+#include "core/discovery.h"
+#include "core/reply.h"
+#include "core/text.h"
+
+#include <QtTest>
+
+class TestWireBytes : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void replyEnds_data()
+    {
+        QTest::addColumn<QByteArray>("received");
+        QTest::addColumn<bool>("quiet");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QByteArray>("left");
+        const QByteArray big(reply::maxBytes, 'x');
+        QTest::newRow("line") << QByteArray("OP A=1\r\n") << false << QByteArray("OP A=1\r\n") << QByteArray();
+        QTest::newRow("next line stays") << QByteArray("OP A=1\r\nOP B") << false << QByteArray("OP A=1\r\n")
+                                         << QByteArray("OP B");
+        QTest::newRow("bare LF first") << QByteArray("\nrest") << false << QByteArray("\n") << QByteArray("rest");
+        QTest::newRow("no line end yet") << QByteArray("OP MODEL=KT5520M") << false << QByteArray()
+                                         << QByteArray("OP MODEL=KT5520M");
+        QTest::newRow("no line end, quiet")
+            << QByteArray("OP MODEL=KT5520M") << true << QByteArray("OP MODEL=KT5520M") << QByteArray();
+        QTest::newRow("nothing, quiet") << QByteArray() << true << QByteArray() << QByteArray();
+        QTest::newRow("NUL and invalid UTF-8 kept")
+            << QByteArray("\0\xff\xc3(\n", 5) << false << QByteArray("\0\xff\xc3(\n", 5) << QByteArray();
+        QTest::newRow("longest without line end") << big + "y" << false << big << QByteArray("y");
+        QTest::newRow("line end just inside")
+            << big.left(reply::maxBytes - 1) + "\nz" << false << big.left(reply::maxBytes - 1) + "\n"
+            << QByteArray("z");
+        QTest::newRow("line end just outside") << big + "\n" << false << big << QByteArray("\n");
+    }
+    void replyEnds()
+    {
+        QFETCH(QByteArray, received);
+        QFETCH(bool, quiet);
+        QFETCH(QByteArray, reply);
+        QFETCH(QByteArray, left);
+        QCOMPARE(reply::take(&received, quiet), reply);
+        QCOMPARE(received, left);
+    }
+
+    void escapeRoundTrip_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("escaped");
+        QTest::newRow("printable") << QByteArray("OP MODEL=KT5520M") << QStringLiteral("OP MODEL=KT5520M");
+        QTest::newRow("named escapes") << QByteArray("\\\0\t\r\n", 5) << QStringLiteral("\\\\\\0\\t\\r\\n");
+        QTest::newRow("other bytes as two hex digits")
+            << QByteArray("\x01\x7f\x80\xff") << QStringLiteral("\\x01\\x7f\\x80\\xff");
+        QTest::newRow("invalid UTF-8") << QByteArray("\xc3(") << QStringLiteral("\\xc3(");
+    }
+    void escapeRoundTrip()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, escaped);
+        QCOMPARE(text::escapeBytes(bytes), escaped);
+        QByteArray back;
+        QVERIFY(text::unescapeBytes(escaped, &back));
+        QCOMPARE(back, bytes);
+    }
+
+    void unescapeRefuses_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("one hex digit") << QStringLiteral("\\x5");
+        QTest::newRow("one hex digit then text") << QStringLiteral("\\x5z");
+        QTest::newRow("not hex") << QStringLiteral("\\xg0");
+        QTest::newRow("unknown escape") << QStringLiteral("\\q");
+        QTest::newRow("backslash at the end") << QStringLiteral("a\\");
+    }
+    void unescapeRefuses()
+    {
+        QFETCH(QString, text);
+        QByteArray out("untouched");
+        QVERIFY(!text::unescapeBytes(text, &out));
+        QCOMPARE(out, QByteArray("untouched"));
+    }
+
+    void readDiscoveryReply_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("fields"); // ip|mac|model|serial|counter, empty when unreadable
+        QTest::newRow("the bridge's own")
+            << discovery::reply(QStringLiteral("10.0.0.5"), QStringLiteral("02:00:00:00:00:01"), 7)
+            << QStringLiteral("10.0.0.5|02:00:00:00:00:01|KT5520M|Tolvane-7|7");
+        QTest::newRow("no interface") << QByteArray("ip=???;mac=???;model=KT5520M;serial=Tolvane-0;")
+                                      << QStringLiteral("???|???|KT5520M|Tolvane-0|0");
+        QTest::newRow("counter after the last dash")
+            << QByteArray("ip=a;mac=b;model=c;serial=X-Y-12;") << QStringLiteral("a|b|c|X-Y-12|12");
+        QTest::newRow("negative counter")
+            << QByteArray("ip=a;mac=b;model=c;serial=X--3;") << QStringLiteral("a|b|c|X--3|-3");
+        QTest::newRow("no final ;") << QByteArray("ip=a;mac=b;model=c;serial=X-1") << QString();
+        QTest::newRow("field after the tag") << QByteArray("ip=a;mac=b;model=c;serial=X-1;x=1;") << QString();
+        QTest::newRow("no counter") << QByteArray("ip=a;mac=b;model=c;serial=X;") << QString();
+        QTest::newRow("counter too big") << QByteArray("ip=a;mac=b;model=c;serial=X-99999999999999999999;")
+                                         << QString();
+        QTest::newRow("fields out of order") << QByteArray("mac=b;ip=a;model=c;serial=X-1;") << QString();
+        QTest::newRow("cut short") << QByteArray("ip=10.0.0.5;mac=") << QString();
+        QTest::newRow("empty") << QByteArray() << QString();
+    }
+    void readDiscoveryReply()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, fields);
+        discovery::Reply r;
+        const bool read = discovery::parseReply(bytes, &r);
+        const QStringList got = {r.ip, r.mac, r.model, r.serial, QString::number(r.counter)};
+        QCOMPARE(read ? got.join(QLatin1Char('|')) : QString(), fields);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestWireBytes)
+#include "tst_wirebytes.moc"
