@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/panedocument.h"
 #include "app/panefeed.h"
 
 #include "core/logpane.h"
@@ -18,39 +19,13 @@
 #include <QSysInfo>
 #include <QTextStream>
 
-namespace {
-
-// A pane document that never fetches what markup points at: text from the network is shown as it
-// came, and an <img> or <link> in it must not make the program read files, devices or URLs.
-class PaneDocument : public QTextDocument
-{
-public:
-    using QTextDocument::QTextDocument;
-
-protected:
-    QVariant loadResource(int, const QUrl &) override { return QVariant(); }
-};
-
-void preparePane(QPlainTextEdit *pane)
-{
-    auto *document = new PaneDocument(pane);
-    document->setDocumentLayout(new QPlainTextDocumentLayout(document));
-    document->setPlainText(pane->toPlainText());
-    document->setDefaultFont(pane->document()->defaultFont());
-    // The panes are read-only and keep every line: an undo history would only cost memory.
-    document->setUndoRedoEnabled(false);
-    pane->setDocument(document);
-}
-
-} // namespace
-
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
 {
     ui = new Ui::MainWindow;
     ui->setupUi(this);
-    preparePane(ui->plainTextEditTCP);
-    preparePane(ui->plainTextEditSerial);
+    panedocument::prepare(ui->plainTextEditTCP);
+    panedocument::prepare(ui->plainTextEditSerial);
     panes = new PaneFeed(ui->plainTextEditTCP, ui->plainTextEditSerial, this);
 
     titleBase = QStringLiteral("%1-%2 UDPRX@%3/")

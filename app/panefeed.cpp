@@ -1,5 +1,8 @@
 #include "app/panefeed.h"
 
+#include "app/panedocument.h"
+#include "core/logpane.h"
+
 #include <QPlainTextEdit>
 #include <QTextCursor>
 
@@ -16,6 +19,15 @@ PaneFeed::PaneFeed(QPlainTextEdit *tcp, QPlainTextEdit *serial, QObject *parent)
     clock.start();
 }
 
+PaneFeed::~PaneFeed()
+{
+    // An import that runs is finished (there is no stopping it half way); none starts after it.
+    stopping = true;
+    importThread.quit();
+    importThread.wait();
+    delete importer;
+}
+
 void PaneFeed::appendHtml(Pane pane, const QString &html)
 {
     enqueue(pane, true, html);
@@ -28,15 +40,23 @@ void PaneFeed::appendPlainText(Pane pane, const QString &text)
 
 void PaneFeed::enqueue(Pane pane, bool html, const QString &text)
 {
-    entries[pane].push_back(Entry{written++, clock.nsecsElapsed(), html, text});
+    const bool heavy = html && logpane::isHeavy(text);
+    entries[pane].push_back(Entry{written++, clock.nsecsElapsed(), html, text, heavy ? Import::Waiting : Import::None, {}});
+    if (heavy)
+        startImports();
     if (!sliceTimer.isActive())
         sliceTimer.start(0);
 }
 
 void PaneFeed::clear(Pane pane)
 {
+    for (const Entry &entry : entries[pane]) {
+        if (entry.import == Import::Running || entry.import == Import::Done)
+            --importing; // a running import's result finds no entry and is dropped
+    }
     entries[pane].clear();
     panes[pane]->clear();
+    startImports();
 }
 
 void PaneFeed::standBack()
@@ -50,8 +70,9 @@ bool PaneFeed::holding()
     const qint64 now = clock.nsecsElapsed();
     if (now >= holdUntil)
         return false;
-    for (const auto &queue : entries) {
-        if (!queue.empty() && now - queue.front().queuedAt >= maxDelayMs * 1000000LL)
+    for (int pane = 0; pane < PaneCount; ++pane) {
+        const auto &queue = entries[pane];
+        if (!queue.empty() && ready(queue.front(), pane) && now - queue.front().queuedAt >= maxDelayMs * 1000000LL)
             return false;
     }
     return true;
@@ -62,25 +83,92 @@ int PaneFeed::queued() const
     return int(entries[TcpPane].size() + entries[SerialPane].size());
 }
 
-// The oldest entry of either pane.
+// Hands the oldest waiting heavy entries to the worker, as long as few enough are ahead.
+void PaneFeed::startImports()
+{
+    while (importing < importsAhead && !stopping) {
+        Entry *next = nullptr;
+        for (auto &queue : entries) {
+            for (Entry &entry : queue) {
+                if (entry.import == Import::Waiting) {
+                    if (!next || entry.order < next->order)
+                        next = &entry;
+                    break;
+                }
+            }
+        }
+        if (!next)
+            return;
+        if (!importThread.isRunning()) {
+            importer = new QObject;
+            importer->moveToThread(&importThread);
+            importThread.start();
+        }
+        next->import = Import::Running;
+        ++importing;
+        const quint64 order = next->order;
+        const QString html = next->text;
+        QMetaObject::invokeMethod(
+            importer,
+            [this, order, html] {
+                if (stopping)
+                    return;
+                const QTextDocumentFragment fragment = panedocument::import(html);
+                QMetaObject::invokeMethod(this, [this, order, fragment] { takeImport(order, fragment); }, Qt::QueuedConnection);
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void PaneFeed::takeImport(quint64 order, const QTextDocumentFragment &fragment)
+{
+    for (auto &queue : entries) {
+        for (Entry &entry : queue) {
+            if (entry.order == order && entry.import == Import::Running) {
+                entry.import = Import::Done;
+                entry.fragment = fragment;
+                if (!sliceTimer.isActive())
+                    sliceTimer.start(0);
+                return;
+            }
+        }
+    }
+}
+
+// A heavy entry is ready once imported. A pane that is not shown yet takes it the direct way, since
+// its first show depends on what appendHtml remembers.
+bool PaneFeed::ready(const Entry &entry, int pane) const
+{
+    return entry.import == Import::None || entry.import == Import::Done || !panes[pane]->isVisible();
+}
+
+// The oldest entry that is ready, of either pane.
 bool PaneFeed::appendNext()
 {
     int pane = -1;
     for (int p = 0; p < PaneCount; ++p) {
-        if (!entries[p].empty() && (pane < 0 || entries[p].front().order < entries[pane].front().order))
+        if (!entries[p].empty() && ready(entries[p].front(), p)
+            && (pane < 0 || entries[p].front().order < entries[pane].front().order))
             pane = p;
     }
     if (pane < 0)
         return false;
     const Entry entry = std::move(entries[pane].front());
     entries[pane].pop_front();
-    if (entry.html) {
-        panes[pane]->appendHtml(entry.text);
-        cursorBehind[pane] = true;
-    } else {
+    if (!entry.html) {
         catchUpCursor(pane);
         panes[pane]->appendPlainText(entry.text);
+        return true;
     }
+    if (entry.import == Import::Done)
+        panedocument::appendImported(panes[pane], entry.fragment);
+    else
+        panes[pane]->appendHtml(entry.text);
+    if (entry.import == Import::Running || entry.import == Import::Done) {
+        --importing;
+        startImports();
+    }
+    cursorBehind[pane] = true;
     return true;
 }
 
@@ -103,14 +191,17 @@ void PaneFeed::appendSlice()
     freeze();
     QElapsedTimer spent;
     spent.start();
+    bool more = true;
     for (int n = 0; n < sliceMaxEntries && spent.nsecsElapsed() < sliceBudgetNs; ++n) {
-        if (!appendNext())
+        if (!(more = appendNext()))
             break;
     }
     for (int pane = 0; pane < PaneCount; ++pane)
         catchUpCursor(pane);
-    if (queued() > 0)
-        sliceTimer.start(0); // the rest after the sockets and the port have been served
+    // The rest after the sockets and the port have been served; entries waiting for their import
+    // are taken when it is done.
+    if (more && queued() > 0)
+        sliceTimer.start(0);
     if (!paintTimer.isActive())
         paintTimer.start(int(qMax<qint64>(0, paintIntervalMs - (clock.nsecsElapsed() - lastThaw) / 1000000)));
 }

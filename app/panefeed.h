@@ -3,8 +3,11 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QTextDocumentFragment>
+#include <QThread>
 #include <QTimer>
 
+#include <atomic>
 #include <deque>
 
 class QPlainTextEdit;
@@ -12,10 +15,13 @@ class QPlainTextEdit;
 // The traffic panes' entries, recorded at once and shown a moment later from the event loop. A byte on
 // its way through the bridge never waits for a pane to import markup or paint: the writers only queue.
 //
-// Entries are appended in the order they were written, across both panes, in short slices with the
-// event loop served between them, and each pane is repainted at most every paintIntervalMs. Each
-// entry is replayed exactly as a direct write would do it (appendHtml and a move of the cursor to
-// the end, or appendPlainText), so the panes end up as they would have without the queue.
+// Entries are appended in the order they were written, in short slices with the event loop served
+// between them, and the panes are repainted at most every paintIntervalMs. Each entry ends up in its
+// pane exactly as a direct appendHtml (then a move of the cursor to the end) or appendPlainText would
+// have put it there.
+//
+// Markup that is costly to import (logpane::isHeavy) is imported on a worker thread, a few entries
+// ahead at most; its pane's later entries wait for it, the other pane's do not.
 class PaneFeed : public QObject
 {
     Q_OBJECT
@@ -24,12 +30,13 @@ public:
     enum Pane { TcpPane, SerialPane, PaneCount };
 
     PaneFeed(QPlainTextEdit *tcp, QPlainTextEdit *serial, QObject *parent = nullptr);
+    ~PaneFeed() override;
 
     // An HTML entry: appended as a new paragraph, then the cursor moves to the end.
     void appendHtml(Pane pane, const QString &html);
     // A plain-text paragraph; the cursor stays where it is.
     void appendPlainText(Pane pane, const QString &text);
-    // Empties the pane, the entries still queued for it included.
+    // Empties the pane, the entries still queued or being imported for it included.
     void clear(Pane pane);
 
     // A reply has just gone to the control program, whose next command often follows at once: pane
@@ -42,20 +49,27 @@ public:
     static constexpr int paintIntervalMs = 40; // at most 25 repaints a second
     static constexpr int holdMs = 1;
     static constexpr int maxDelayMs = 100;
+    static constexpr int importsAhead = 2; // heavy entries handed to the worker and not yet shown
 
 private:
+    enum class Import { None, Waiting, Running, Done };
     struct Entry {
         quint64 order;
         qint64 queuedAt; // ns on clock
         bool html;
         QString text;
+        Import import = Import::None;
+        QTextDocumentFragment fragment;
     };
 
     void enqueue(Pane pane, bool html, const QString &text);
     int queued() const;
     void appendSlice();
     bool appendNext();
+    bool ready(const Entry &entry, int pane) const;
     void catchUpCursor(int pane);
+    void startImports();
+    void takeImport(quint64 order, const QTextDocumentFragment &fragment);
     bool holding();
     void freeze();
     void thaw();
@@ -63,11 +77,16 @@ private:
     QPlainTextEdit *panes[PaneCount];
     std::deque<Entry> entries[PaneCount];
     quint64 written = 0; // entries recorded so far: their order across the panes
+    int importing = 0;   // entries handed to the worker and not yet shown
+    bool cursorBehind[PaneCount] = {false, false};
+    bool frozen = false;
     QTimer sliceTimer;
     QTimer paintTimer;
     QElapsedTimer clock;
-    qint64 lastThaw = 0;        // ns on clock
-    qint64 holdUntil = 0;       // ns on clock
-    bool cursorBehind[PaneCount] = {false, false};
-    bool frozen = false;
+    qint64 lastThaw = 0;  // ns on clock
+    qint64 holdUntil = 0; // ns on clock
+
+    QThread importThread;
+    QObject *importer = nullptr; // lives in importThread
+    std::atomic<bool> stopping{false};
 };

@@ -12,4 +12,9 @@ QString entry(const QString &tag, const QString &prefix, const QString &text)
     return tag + prefix + text + fontEnd;
 }
 
+bool isHeavy(const QString &html)
+{
+    return html.size() >= 512 || html.count(QLatin1Char('<')) >= 24;
+}
+
 } // namespace logpane

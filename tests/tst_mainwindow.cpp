@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSysInfo>
 
 static QStringList traces;
@@ -47,7 +48,9 @@ private slots:
         for (const QString &port : {QStringLiteral("Serial Port"), QStringLiteral("ttyV0:9600,8,None,1")}) {
             child<QLabel>("labelSerialPort")->setText(port);
             child<QAction>("actionAbout")->trigger();
-            QCOMPARE(bridge->boxes.last().title, QStringLiteral("Tolvane ReleaseBuild-" __DATE__));
+            // The program's build date, which a build around midnight can put a day after this file's.
+            const QRegularExpression title(QStringLiteral("^Tolvane ReleaseBuild-[A-Z][a-z]{2} [ 123][0-9] [0-9]{4}$"));
+            QVERIFY2(title.match(bridge->boxes.last().title).hasMatch(), qPrintable(bridge->boxes.last().title));
             QCOMPARE(bridge->boxes.last().text, page + "<br>OS: " + QSysInfo::prettyProductName() + "<br>IP: "
                                              + window->getLocalNetInfo(0).first() + "<br>Port: " + port);
             QCOMPARE(bridge->boxes.last().parent, window);

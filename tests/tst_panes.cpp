@@ -3,12 +3,14 @@
 #include "tests/support/bridgerig.h"
 #include "tests/support/ptydevice.h"
 
+#include "app/panedocument.h"
 #include "core/logpane.h"
 #include "core/product.h"
 
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTextBlock>
+#include <QThread>
 #include <QTimer>
 #include <QUdpSocket>
 
@@ -46,6 +48,9 @@ QList<Line> linesOf(QPlainTextEdit *pane)
         lines.clear(); // an empty document still has one empty paragraph
     return lines;
 }
+
+// Generous: the sanitizer build on a busy machine is many times slower than a quiet normal one.
+const int patience = 60000;
 
 const QString blue = QColor(QStringLiteral("darkblue")).name();
 const QString red = QColor(QStringLiteral("red")).name();
@@ -92,10 +97,10 @@ class TestPanes : public QObject
     // The device answers as a projector: the echo, then the reply, each as the port's own notification.
     bool answer(const QByteArray &command, const QByteArray &reply)
     {
-        if (!rig::waitFor([&] { return device->received().endsWith(command + "\r\n"); }, 3000))
+        if (!rig::waitFor([&] { return device->received().endsWith(command + "\r\n"); }, patience))
             return false;
         QSignalSpy readyRead(bridge->port(), SIGNAL(readyRead()));
-        if (!device->send(command + "\r\n") || !rig::waitFor([&] { return readyRead.count() > 0; }, 3000))
+        if (!device->send(command + "\r\n") || !rig::waitFor([&] { return readyRead.count() > 0; }, patience))
             return false;
         return device->send(reply);
     }
@@ -117,11 +122,11 @@ private slots:
         QVERIFY(openWithDevice());
         bridge->send("op status ?");
         QVERIFY(answer("op status ?", "OP STATUS=1\r\n"));
-        QTRY_COMPARE(bridge->fromBridge, QByteArray("OP STATUS=1\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(bridge->fromBridge, QByteArray("OP STATUS=1\r\n"), patience);
 
-        QTRY_COMPARE(linesOf(tcp()), QList<Line>({inBlue("TCP>op status ?"), inBlue("<<<OP STATUS=1")}));
-        QTRY_COMPARE(linesOf(serial()), QList<Line>({inBlue(">op status ?"), Line{">>>op status ?", red, false},
-                                                     inBlue("<<<OP STATUS=1")}));
+        QTRY_COMPARE_WITH_TIMEOUT(linesOf(tcp()), QList<Line>({inBlue("TCP>op status ?"), inBlue("<<<OP STATUS=1")}), patience);
+        QTRY_COMPARE_WITH_TIMEOUT(linesOf(serial()), QList<Line>({inBlue(">op status ?"), Line{">>>op status ?", red, false},
+                                                     inBlue("<<<OP STATUS=1")}), patience);
         QVERIFY(tcp()->textCursor().atEnd());
         QVERIFY(serial()->textCursor().atEnd());
     }
@@ -139,12 +144,12 @@ private slots:
             bridge->fromBridge.clear();
             bridge->send(command);
             QVERIFY(answer(command, reply));
-            QTRY_COMPARE(bridge->fromBridge, reply);
+            QTRY_COMPARE_WITH_TIMEOUT(bridge->fromBridge, reply, patience);
             tcpLines << inBlue("TCP>" + command) << inBlue("<<<" + reply.trimmed());
             serialLines << inBlue(">" + command) << Line{">>>" + command, red, false} << inBlue("<<<" + reply.trimmed());
         }
-        QTRY_COMPARE(linesOf(tcp()), tcpLines);
-        QTRY_COMPARE(linesOf(serial()), serialLines);
+        QTRY_COMPARE_WITH_TIMEOUT(linesOf(tcp()), tcpLines, patience);
+        QTRY_COMPARE_WITH_TIMEOUT(linesOf(serial()), serialLines, patience);
         QVERIFY(tcp()->textCursor().atEnd());
     }
 
@@ -153,7 +158,7 @@ private slots:
         openWithoutPort();
         for (const QByteArray &payload : {QByteArray("first"), QByteArray("?ZZ?"), QByteArray("<i>third</i>")})
             sendDatagram(payload);
-        QTRY_COMPARE(linesOf(tcp()).size(), 4);
+        QTRY_COMPARE_WITH_TIMEOUT(linesOf(tcp()).size(), 4, patience);
         const QList<Line> lines = linesOf(tcp());
         QVERIFY2(lines.at(0).text.startsWith("UDP>udp=") && lines.at(0).text.endsWith(";first"), qPrintable(lines.at(0).text));
         QVERIFY2(lines.at(1).text.endsWith(";?ZZ?"), qPrintable(lines.at(1).text));
@@ -171,14 +176,14 @@ private slots:
     void aFloodLeavesTheEventLoopServed()
     {
         openWithoutPort();
-        const int entries = 2000;
+        const int entries = 300;
         for (int i = 0; i < entries; ++i)
             bridge->window->logTcpPane(fontDarkBlue, QStringLiteral("TCP>"), QString::number(i));
         int shownAtFirstTurn = -1;
         QTimer::singleShot(0, [&] { shownAtFirstTurn = tcp()->document()->blockCount(); });
-        QTRY_VERIFY(shownAtFirstTurn >= 0);
+        QTRY_VERIFY_WITH_TIMEOUT(shownAtFirstTurn >= 0, patience);
         QVERIFY2(shownAtFirstTurn < entries, qPrintable(QString::number(shownAtFirstTurn)));
-        QTRY_COMPARE(tcp()->document()->blockCount(), entries);
+        QTRY_COMPARE_WITH_TIMEOUT(tcp()->document()->blockCount(), entries, patience);
         QCOMPARE(tcp()->document()->lastBlock().text(), QStringLiteral("TCP>%1").arg(entries - 1));
     }
 
@@ -192,8 +197,8 @@ private slots:
         QCOMPARE(serial()->toPlainText(), QString()); // the initial text goes too
         bridge->window->logSerialPane(fontRed, QStringLiteral("&gt;&gt;&gt;"), QStringLiteral("after"));
 
-        QTRY_COMPARE(linesOf(tcp()), QList<Line>({inBlue("TCP>kept")}));
-        QTRY_COMPARE(linesOf(serial()), QList<Line>({Line{">>>after", red, false}}));
+        QTRY_COMPARE_WITH_TIMEOUT(linesOf(tcp()), QList<Line>({inBlue("TCP>kept")}), patience);
+        QTRY_COMPARE_WITH_TIMEOUT(linesOf(serial()), QList<Line>({Line{">>>after", red, false}}), patience);
 
         bridge->window->findChild<QPushButton *>(QStringLiteral("pushButtonClearTCP"))->click();
         QCOMPARE(tcp()->toPlainText(), QString());
@@ -213,13 +218,102 @@ private slots:
         bridge.reset(); // the sanitizer build reports anything left dangling
     }
 
+    // Markup costly to import is imported on a worker thread and inserted later; the pane must end up
+    // exactly as if appendHtml had taken it. Each row is appended between normal entries.
+    void importedElsewhereEqualsAppendHtml_data()
+    {
+        QTest::addColumn<QString>("html");
+        auto nested = [](const char *open, int depth) { return QString::fromLatin1(open).repeated(depth) + QStringLiteral("x"); };
+        const QString udp = fontDeepPink + QStringLiteral("<b>UDP>udp=127.0.0.1;time=12:00:00.000;");
+        QTest::newRow("command") << logpane::entry(fontDarkBlue, QStringLiteral("TCP>"), QStringLiteral("op status ?"));
+        QTest::newRow("written, CR LF") << logpane::entry(fontRed, QStringLiteral("&gt;&gt;&gt;"), QStringLiteral("op status ?\r\n"));
+        QTest::newRow("reply") << logpane::entry(fontDarkBlue, QStringLiteral("&lt;&lt;&lt;"), QStringLiteral("OP STATUS=1\r\n"));
+        QTest::newRow("datagram") << udp + QStringLiteral("?ZZ?</b>") + fontEnd;
+        QTest::newRow("deep div") << udp + nested("<div>", 3000) + QStringLiteral("</b>") + fontEnd;
+        QTest::newRow("deep table") << udp + nested("<table><tr><td>", 400) + QStringLiteral("</b>") + fontEnd;
+        QTest::newRow("deep bold") << udp + nested("<b>", 3000) + QStringLiteral("</b>") + fontEnd;
+        QTest::newRow("unclosed") << udp + QStringLiteral("<i><u><s><p>open").repeated(50) + fontEnd;
+        QTest::newRow("lists") << udp + QStringLiteral("<ul><li>a<ol><li>b</ol><li>c</ul>").repeated(40) + fontEnd;
+        QTest::newRow("images and links") << udp + QStringLiteral("<img src=\"file:///etc/hostname\" width=40><a href=\"http://192.0.2.1/\">l</a>"
+                                                                  "<link rel=stylesheet href=\"file:///etc/x.css\">").repeated(20) + fontEnd;
+        QTest::newRow("style sheet") << udp + QStringLiteral("<style>p { color: red; font-size: 40pt } b { color: green }</style><p>s<b>t</b></p>").repeated(20) + fontEnd;
+        QTest::newRow("entities") << udp + QStringLiteral("&amp;&lt;&gt;&nbsp;&#65;&#x263a;&bogus;&").repeated(60) + fontEnd;
+        QTest::newRow("NUL and replacement characters") << udp + (QStringLiteral("a") + QChar(0) + QChar(0xfffd) + QStringLiteral("<b>b</b>")).repeated(100) + fontEnd;
+        QTest::newRow("pre, headings, rules") << udp + QStringLiteral("<pre>p  re\n x</pre><h1>h</h1><hr><br>").repeated(30) + fontEnd;
+    }
+    void importedElsewhereEqualsAppendHtml()
+    {
+        QFETCH(QString, html);
+        QPlainTextEdit direct, imported;
+        for (QPlainTextEdit *pane : {&direct, &imported}) {
+            pane->setPlainText(QStringLiteral("Wait serial connection..."));
+            panedocument::prepare(pane);
+            pane->show();
+        }
+        const QStringList entries = {logpane::entry(fontDarkBlue, QStringLiteral("TCP>"), QStringLiteral("before")), html,
+                                     logpane::entry(fontRed, QStringLiteral("&gt;&gt;&gt;"), QStringLiteral("after"))};
+        for (const QString &entry : entries) {
+            direct.appendHtml(entry);
+            direct.moveCursor(QTextCursor::End);
+            QTextDocumentFragment fragment;
+            std::unique_ptr<QThread> worker(QThread::create([&] { fragment = panedocument::import(entry); }));
+            worker->start();
+            QVERIFY(worker->wait(60000));
+            panedocument::appendImported(&imported, fragment);
+            imported.moveCursor(QTextCursor::End);
+        }
+        QCOMPARE(imported.document()->blockCount(), direct.document()->blockCount());
+        QCOMPARE(imported.document()->toHtml(), direct.document()->toHtml());
+        QCOMPARE(imported.textCursor().position(), direct.textCursor().position());
+        QVERIFY(imported.textCursor().charFormat() == direct.textCursor().charFormat());
+    }
+
+    // A heavy datagram's entry is imported off the GUI thread: the bridge answers meanwhile, and the
+    // pane's later entries wait for it.
+    void heavyEntryKeepsItsPlaceWhileTheBridgeAnswers()
+    {
+        openWithoutPort();
+        bridge->window->show();
+        QVERIFY(bridge->connectClient());
+        sendDatagram("first");
+        QTRY_COMPARE_WITH_TIMEOUT(linesOf(tcp()).size(), 1, patience);
+        sendDatagram(QByteArray("<div>").repeated(12000) + "heavy");
+        bridge->send("op model ?");
+        QTRY_COMPARE_WITH_TIMEOUT(bridge->fromBridge, QByteArray(product::modelAnswer), patience);
+        QVERIFY2(!tcp()->toPlainText().contains(QLatin1String("heavy")), "the import held up the answer");
+        QTRY_VERIFY_WITH_TIMEOUT(tcp()->toPlainText().contains(QLatin1String("heavy")), patience);
+        // The nested blocks make several paragraphs of one entry.
+        const QList<Line> lines = linesOf(tcp());
+        QVERIFY(lines.first().text.endsWith(QLatin1String(";first")));
+        QVERIFY(lines.at(lines.size() - 2).text.endsWith(QLatin1String("heavy")));
+        QCOMPARE(lines.last(), inBlue("TCP>op model ?"));
+    }
+
+    void clearAndCloseWhileAnImportRuns()
+    {
+        openWithoutPort();
+        bridge->window->show();
+        const QString heavy = QStringLiteral("<div>").repeated(12000);
+        bridge->window->logTcpPane(fontDarkBlue, QStringLiteral("TCP>"), heavy + QStringLiteral("cleared"));
+        bridge->window->logTcpPane(fontDarkBlue, QStringLiteral("TCP>"), heavy + QStringLiteral("cleared too"));
+        bridge->window->logSerialPane(fontDarkBlue, QStringLiteral("&gt;"), QStringLiteral("serial"));
+        QTRY_COMPARE_WITH_TIMEOUT(linesOf(serial()).size(), 2, patience); // the other pane does not wait for the import
+        bridge->window->findChild<QPushButton *>(QStringLiteral("pushButtonClearTCP"))->click();
+        bridge->window->logTcpPane(fontDarkBlue, QStringLiteral("TCP>"), QStringLiteral("after the clear"));
+        QTRY_COMPARE_WITH_TIMEOUT(linesOf(tcp()), QList<Line>({inBlue("TCP>after the clear")}), patience);
+
+        bridge->window->logTcpPane(fontDarkBlue, QStringLiteral("TCP>"), heavy + QStringLiteral("at the close"));
+        bridge->window->close();
+        bridge.reset(); // waits for the import under way, and nothing else
+    }
+
     // Markup from the network must never make the program fetch anything.
     void panesLoadNoResources()
     {
         openWithoutPort();
         bridge->window->logTcpPane(fontDarkBlue, QStringLiteral("TCP>"),
                                    QStringLiteral("<img src=\":/images/clear.png\"><img src=\"file:///etc/hostname\">x"));
-        QTRY_VERIFY(tcp()->toPlainText().endsWith(QLatin1Char('x')));
+        QTRY_VERIFY_WITH_TIMEOUT(tcp()->toPlainText().endsWith(QLatin1Char('x')), patience);
         for (const char *url : {":/images/clear.png", "file:///etc/hostname"})
             QVERIFY2(tcp()->document()->resource(QTextDocument::ImageResource, QUrl(QLatin1String(url))).isNull(), url);
     }
