@@ -27,8 +27,8 @@ void prepare(QPlainTextEdit *pane);
 // uses documents of that thread only.
 QTextDocumentFragment import(const QString &html);
 
-// The imported markup appended as a new paragraph, exactly as appendHtml appends it. The pane must be
-// visible: a hidden pane's first show depends on what appendHtml itself remembers.
+// The imported markup appended as a new paragraph, exactly as appendHtml appends it. (The scrolling
+// appendHtml adds is left to the move of the cursor to the end that follows every HTML entry.)
 void appendImported(QPlainTextEdit *pane, const QTextDocumentFragment &fragment);
 
 } // namespace panedocument

@@ -72,7 +72,7 @@ bool PaneFeed::holding()
         return false;
     for (int pane = 0; pane < PaneCount; ++pane) {
         const auto &queue = entries[pane];
-        if (!queue.empty() && ready(queue.front(), pane) && now - queue.front().queuedAt >= maxDelayMs * 1000000LL)
+        if (!queue.empty() && ready(queue.front()) && now - queue.front().queuedAt >= maxDelayMs * 1000000LL)
             return false;
     }
     return true;
@@ -135,11 +135,9 @@ void PaneFeed::takeImport(quint64 order, const QTextDocumentFragment &fragment)
     }
 }
 
-// A heavy entry is ready once imported. A pane that is not shown yet takes it the direct way, since
-// its first show depends on what appendHtml remembers.
-bool PaneFeed::ready(const Entry &entry, int pane) const
+bool PaneFeed::ready(const Entry &entry) const
 {
-    return entry.import == Import::None || entry.import == Import::Done || !panes[pane]->isVisible();
+    return entry.import == Import::None || entry.import == Import::Done;
 }
 
 // The oldest entry that is ready, of either pane.
@@ -147,7 +145,7 @@ bool PaneFeed::appendNext()
 {
     int pane = -1;
     for (int p = 0; p < PaneCount; ++p) {
-        if (!entries[p].empty() && ready(entries[p].front(), p)
+        if (!entries[p].empty() && ready(entries[p].front())
             && (pane < 0 || entries[p].front().order < entries[pane].front().order))
             pane = p;
     }
@@ -160,13 +158,12 @@ bool PaneFeed::appendNext()
         panes[pane]->appendPlainText(entry.text);
         return true;
     }
-    if (entry.import == Import::Done)
+    if (entry.import == Import::Done) {
         panedocument::appendImported(panes[pane], entry.fragment);
-    else
-        panes[pane]->appendHtml(entry.text);
-    if (entry.import == Import::Running || entry.import == Import::Done) {
         --importing;
         startImports();
+    } else {
+        panes[pane]->appendHtml(entry.text);
     }
     cursorBehind[pane] = true;
     return true;

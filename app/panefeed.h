@@ -66,7 +66,7 @@ private:
     int queued() const;
     void appendSlice();
     bool appendNext();
-    bool ready(const Entry &entry, int pane) const;
+    bool ready(const Entry &entry) const;
     void catchUpCursor(int pane);
     void startImports();
     void takeImport(quint64 order, const QTextDocumentFragment &fragment);

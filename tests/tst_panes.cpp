@@ -8,6 +8,7 @@
 #include "core/product.h"
 
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTextBlock>
 #include <QThread>
@@ -287,6 +288,19 @@ private slots:
         QVERIFY(lines.first().text.endsWith(QLatin1String(";first")));
         QVERIFY(lines.at(lines.size() - 2).text.endsWith(QLatin1String("heavy")));
         QCOMPARE(lines.last(), inBlue("TCP>op model ?"));
+    }
+
+    // Entries appended before the window is first shown (a start-up box is up) are in view once it is.
+    void importedEntriesShowTheEndOnFirstShow()
+    {
+        openWithoutPort();
+        for (int i = 0; i < 60; ++i)
+            bridge->window->logTcpPane(fontDarkBlue, QStringLiteral("TCP>"), QStringLiteral("%1 ").arg(i) + QStringLiteral("long ").repeated(120));
+        QTRY_COMPARE_WITH_TIMEOUT(tcp()->document()->blockCount(), 60, patience);
+        bridge->window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(bridge->window.get()));
+        QVERIFY(tcp()->verticalScrollBar()->maximum() > 0);
+        QTRY_COMPARE_WITH_TIMEOUT(tcp()->verticalScrollBar()->value(), tcp()->verticalScrollBar()->maximum(), patience);
     }
 
     void clearAndCloseWhileAnImportRuns()
