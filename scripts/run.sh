@@ -11,6 +11,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 source scripts/lib/bridge.sh
+source scripts/lib/proc.sh
 
 virtual=0
 if [ "${1:-}" = "--virtual-projector" ]; then
@@ -21,7 +22,7 @@ args=("$@")
 
 scripts/deps.sh
 targets=(tolvane)
-[ $virtual -eq 1 ] && targets+=(virtual-projector)
+[ $virtual -eq 1 ] && targets+=(virtual-projector tolvane-probe)
 scripts/build.sh build -- "${targets[@]}"
 
 launcher=()
@@ -38,10 +39,7 @@ fi
 work=$(mktemp -d)
 projector_pid=
 cleanup() {
-    if [ -n "$projector_pid" ]; then
-        kill -TERM "$projector_pid" 2>/dev/null || true
-        wait "$projector_pid" 2>/dev/null || true
-    fi
+    stop_pid "$projector_pid"
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -55,7 +53,7 @@ projector_pid=$!
 port=$(projector_path "$work/projector.out" "$projector_pid") \
     || { echo "run: virtual-projector stopped without naming its terminal" >&2; exit 1; }
 write_tolvane_ini "$work/data" "$port"
-echo "run: virtual projector on $port (settings in $work/data/tolvane/Tolvane.ini)"
+echo "run: virtual projector on $port (settings under $work/data)"
 
 status=0
 XDG_DATA_HOME=$work/data TOLVANE_SERIAL_PORTS=$port "${launcher[@]}" build/bin/tolvane || status=$?
