@@ -16,7 +16,6 @@ build_packages=(
     libqt5serialport5-dev     # Qt serial port module: the projector's line
     qttools5-dev-tools        # Qt Designer, for editing the .ui forms
     xvfb                      # a display for running without a desktop, and for the screenshot
-    xauth                     # xvfb-run needs it to hand the display to the program
     fonts-liberation          # Liberation Mono, the traffic panes' font; Liberation Sans stands in for Arial
     iproute2                  # ip: brings loopback up in the tests' private network namespaces
     util-linux                # unshare: gives each test its own network namespace
