@@ -87,8 +87,10 @@ private slots:
             openDuringBox = bridge->port()->isOpen();
             quietBeforeWrite = rig::waitFor([&] { return watchers(bridge->port()) == 0; });
             bridge->send("op power ?");
-            writtenDuringBox = rig::waitFor([&] { return bridge->serialPane().contains(QStringLiteral(">>>op power ?")); });
-            quietAfterWrite = rig::waitFor([&] { return watchers(bridge->port()) == 0; }) && bridge->port()->bytesToWrite() == 0;
+            writtenDuringBox =
+                rig::waitFor([&] { return bridge->serialPane().contains(QStringLiteral(">>>op power ?")); });
+            quietAfterWrite =
+                rig::waitFor([&] { return watchers(bridge->port()) == 0; }) && bridge->port()->bytesToWrite() == 0;
         };
         device->unplug();
         QVERIFY(lossBoxShown(1));
@@ -120,7 +122,8 @@ private slots:
         bridge->boxes.whileOpen = [&](const BoxCatcher::Box &) {
             openDuringBox = bridge->port()->isOpen();
             bridge->send("op status ?");
-            loggedDuringBox = rig::waitFor([&] { return bridge->serialPane().contains(QStringLiteral(">op status ?")); });
+            loggedDuringBox =
+                rig::waitFor([&] { return bridge->serialPane().contains(QStringLiteral(">op status ?")); });
         };
         bridge->window->slotSerialChange();
 
@@ -151,7 +154,8 @@ private slots:
         bool commandRead = false;
         bridge->boxes.whileOpen = [&](const BoxCatcher::Box &) {
             sendDatagram("?ZZ? during the box");
-            probeAnswered = rig::waitFor([&] { return bridge->tcpPane().contains(QStringLiteral("?ZZ? during the box")); });
+            probeAnswered =
+                rig::waitFor([&] { return bridge->tcpPane().contains(QStringLiteral("?ZZ? during the box")); });
             bridge->send("op lamp ?");
             commandRead = rig::waitFor([&] { return bridge->tcpPane().contains(QStringLiteral("TCP>op lamp ?")); });
         };
