@@ -48,14 +48,9 @@ bool parseReply(const QByteArray &bytes, Reply *out)
 
 QT_WARNING_PUSH
 QT_WARNING_DISABLE_DEPRECATED
-bool isWindows10(int winVersion)
-{
-    return winVersion == QSysInfo::WV_WINDOWS10;
-}
-
 bool runningOnWindows10()
 {
-    return isWindows10(QSysInfo::windowsVersion());
+    return QSysInfo::windowsVersion() == QSysInfo::WV_WINDOWS10;
 }
 QT_WARNING_POP
 

@@ -28,10 +28,7 @@ struct Reply {
 // Reads bytes of the reply's form back; false (and *out untouched) for anything else.
 bool parseReply(const QByteArray &bytes, Reply *out);
 
-// True only for the toolkit's Windows 10 value.
-bool isWindows10(int winVersion);
-
-// The running system's answer to isWindows10().
+// True only when the toolkit reports the running system as Windows 10.
 bool runningOnWindows10();
 
 } // namespace discovery

@@ -2,6 +2,7 @@
 #include "fuzz/check.h"
 
 #include "core/discovery.h"
+#include "core/product.h"
 
 #include <QHostAddress>
 
@@ -34,8 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The reply names the address as given, with the running number in plain decimal.
     const int count = int(fuzz::hash(fuzz::bytes(data, size)) & 0x7fffffff) >> (size % 31);
     const QByteArray reply = discovery::reply(ip, QStringLiteral("02:00:00:00:00:01"), count);
-    FUZZ_CHECK(reply == "ip=" + ip.toUtf8() + ";mac=02:00:00:00:00:01;model=KT5520M;serial=Tolvane-"
-                   + QByteArray::number(count) + ";");
+    FUZZ_CHECK(reply == "ip=" + ip.toUtf8() + ";mac=02:00:00:00:00:01;model=" + product::model + ";serial="
+                   + product::appName + "-" + QByteArray::number(count) + ";");
     if (!ip.contains(QLatin1String("?ZZ?")))
         FUZZ_CHECK(!discovery::isProbe(QString::fromUtf8(reply)));
     return 0;

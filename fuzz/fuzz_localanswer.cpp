@@ -2,6 +2,7 @@
 #include "fuzz/check.h"
 
 #include "core/localanswer.h"
+#include "core/product.h"
 #include "core/text.h"
 
 static QString withoutWhiteSpaceAndQuestionMarks(const QString &s)
@@ -17,12 +18,12 @@ static QString withoutWhiteSpaceAndQuestionMarks(const QString &s)
 static void checkAnswer(const QString &terminated)
 {
     const QByteArray answer = localanswer::answer(terminated);
-    if (terminated.contains(QLatin1String("op model ?"))) {
-        FUZZ_CHECK(answer == "OP MODEL=KT5520M");
+    if (terminated.contains(QLatin1String(product::modelQuery))) {
+        FUZZ_CHECK(answer == product::modelAnswer);
         return;
     }
-    if (terminated.contains(QLatin1String("op ser.no ?"))) {
-        FUZZ_CHECK(answer == "OP SER.NO=ABC-1234567");
+    if (terminated.contains(QLatin1String(product::serialNumberQuery))) {
+        FUZZ_CHECK(answer == product::serialNumberAnswer);
         return;
     }
     // The generic answer: the text on one line, its question marks gone, then "=NA", never a terminator.

@@ -1,14 +1,12 @@
 #include "net/mytcpserver.h"
 
-#include "core/text.h"
+#include "core/tcpread.h"
 #include "core/trace.h"
 #include "core/product.h"
 
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
-
-#include <cstring>
 
 MyServer::MyServer(QObject *parent)
     : QObject(parent)
@@ -37,19 +35,14 @@ void MyServer::startRead()
 {
     if (!tcpSocket)
         return;
-    // One text per read of at most 1023 bytes, so the buffer always ends in a zero; whatever is
-    // pending beyond that is read in further rounds of the same notification.
-    do {
-        char buffer[1024];
-        std::memset(buffer, 0, sizeof buffer);
-        const qint64 wanted = qMin<qint64>(tcpSocket->bytesAvailable(), sizeof buffer - 1);
-        // A closed client has nothing to read; reading it anyway would only make Qt complain.
-        const qint64 got = wanted > 0 ? tcpSocket->read(buffer, wanted) : 0;
-        const QString text = text::utf8UpToNul(QByteArray(buffer, int(qMax<qint64>(got, 0))));
-        TRACE << text << "\n";
-        emit sigSendTCPdata(text.simplified());
-        // The slot may have run the event loop: the current client can have changed or closed since.
-    } while (tcpSocket->bytesAvailable() > 0);
+    // Always the current client, which may change or close while a text is handed on.
+    const tcpread::Source current{[this] { return tcpSocket->bytesAvailable(); },
+                                  [this](char *buffer, qint64 size) { return tcpSocket->read(buffer, size); }};
+    const char *function = __func__; // the trace names this function, not the lambda
+    tcpread::readPending(current, [this, function](const QString &text, const QString &command) {
+        trace::at(__FILE__, __LINE__, function) << text << "\n";
+        emit sigSendTCPdata(command);
+    });
 }
 
 void MyServer::connectionAboutToClose()

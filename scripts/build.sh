@@ -18,7 +18,10 @@ while [ $# -gt 0 ]; do
     shift
 done
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >/dev/null
+# Configuring says little worth reading unless it fails.
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >"$log" 2>&1 || { cat "$log" >&2; exit 1; }
 target_args=()
 for t in "${targets[@]}"; do target_args+=(--target "$t"); done
 cmake --build "$build" -j "$(nproc)" "${target_args[@]}"

@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Tolvane needs to build, run and test, but only those missing.
-# Safe to run again and again: with everything present it changes nothing and needs no network.
+# The one installer of the project's Debian packages; only what is missing is installed, and the
+# package lists are updated only then. Safe to run again and again: with everything present it
+# changes nothing and needs no network.
+#   scripts/deps.sh           what Tolvane needs to build and run
+#   scripts/deps.sh --test    that and what scripts/test.sh and its extra checks use
+#   scripts/deps.sh PKG...    exactly these packages (other scripts ask for their own tools so)
 set -euo pipefail
 
-packages=(
+build_packages=(
     cmake                     # build system
     g++                       # C++17 compiler
     make                      # what cmake generates for
@@ -12,28 +16,32 @@ packages=(
     libqt5serialport5-dev     # Qt serial port module: the projector's line
     qttools5-dev-tools        # Qt Designer, for editing the .ui forms
     xvfb                      # a display for running without a desktop, and for the screenshot
-    xauth                     # xvfb-run needs it to hand the display to the program
     fonts-liberation          # Liberation Mono, the traffic panes' font; Liberation Sans stands in for Arial
     iproute2                  # ip: brings loopback up in the tests' private network namespaces
     util-linux                # unshare: gives each test its own network namespace
 )
 
-# With --test, also what scripts/test.sh and its extra checks use.
-if [ "${1:-}" = "--test" ]; then
-    packages+=(
-        python3               # the projector, soak and package checks script their peers with it
-        clang                 # libFuzzer targets for the text rules (fuzz/)
-        libclang-rt-14-dev    # clang's fuzzer and sanitizer runtimes
-        strace                # the soak proves markup never makes the bridge open a file
-        valgrind              # memcheck over the whole road
-        dpkg-dev              # dpkg-shlibdeps: the package's computed dependencies
-        desktop-file-utils    # desktop-file-validate for the menu entry
-        appstream             # appstreamcli validate for the metainfo
-        x11-utils             # xprop/xwininfo: the packaged program's window title under Xvfb
-        xdotool               # finds the packaged program's window under Xvfb
-        man-db                # checks the man pages render without warnings
-    )
-fi
+test_packages=(
+    python3               # the projector, soak and package checks script their peers with it
+    clang                 # libFuzzer targets for the text rules (fuzz/)
+    libclang-rt-14-dev    # clang's fuzzer and sanitizer runtimes
+    strace                # the soak proves markup never makes the bridge open a file
+    valgrind              # memcheck over the whole road
+    dpkg-dev              # dpkg-shlibdeps: the package's computed dependencies
+    desktop-file-utils    # desktop-file-validate for the menu entry
+    appstream             # appstreamcli validate for the metainfo
+    x11-utils             # xprop/xwininfo: the packaged program's window title under Xvfb
+    xdotool               # finds the packaged program's window under Xvfb
+    man-db                # checks the man pages render without warnings
+    clang-format          # scripts/format.sh: the C++ layout
+)
+
+case "${1:-}" in
+"") packages=("${build_packages[@]}") ;;
+--test) packages=("${build_packages[@]}" "${test_packages[@]}") ;;
+-*) echo "usage: scripts/deps.sh [--test | PACKAGE...]" >&2; exit 2 ;;
+*) packages=("$@") ;;
+esac
 
 # Only a fully installed package counts; half-configured or removed ones are installed again.
 declare -A installed=()

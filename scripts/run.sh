@@ -11,6 +11,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 source scripts/lib/bridge.sh
+source scripts/lib/proc.sh
+source scripts/lib/xvfb.sh
 
 virtual=0
 if [ "${1:-}" = "--virtual-projector" ]; then
@@ -21,32 +23,32 @@ args=("$@")
 
 scripts/deps.sh
 targets=(tolvane)
-[ $virtual -eq 1 ] && targets+=(virtual-projector)
+[ $virtual -eq 1 ] && targets+=(virtual-projector tolvane-probe)
 scripts/build.sh build -- "${targets[@]}"
 
-launcher=()
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    echo "run: no DISPLAY or WAYLAND_DISPLAY: running Tolvane under Xvfb (no window to see; the bridge still works)"
-    launcher=(xvfb-run -a -s "-screen 0 1280x800x24")
-fi
-
-if [ $virtual -eq 0 ]; then
-    exec "${launcher[@]}" build/bin/tolvane "${args[@]}"
-fi
-
-# A stand-in projector on a pseudo-terminal, and a settings folder of our own pointing at it.
+# Everything started here stops when this script does.
 work=$(mktemp -d)
 projector_pid=
 cleanup() {
-    if [ -n "$projector_pid" ]; then
-        kill -TERM "$projector_pid" 2>/dev/null || true
-        wait "$projector_pid" 2>/dev/null || true
-    fi
+    stop_pid "$projector_pid"
+    xvfb_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "run: no DISPLAY or WAYLAND_DISPLAY: running Tolvane under Xvfb (no window to see; the bridge still works)"
+    xvfb_start "$work/xvfb.log"
+fi
+
+status=0
+if [ $virtual -eq 0 ]; then
+    build/bin/tolvane "${args[@]}" || status=$?
+    exit $status
+fi
+
+# A stand-in projector on a pseudo-terminal, and a settings folder of our own pointing at it.
 # The bridge takes one line per burst of serial data, as with a real projector, which answers a
 # while after echoing; so give the stand-in a projector's pace unless told otherwise.
 [ ${#args[@]} -gt 0 ] || args=(--delay 100)
@@ -55,8 +57,7 @@ projector_pid=$!
 port=$(projector_path "$work/projector.out" "$projector_pid") \
     || { echo "run: virtual-projector stopped without naming its terminal" >&2; exit 1; }
 write_tolvane_ini "$work/data" "$port"
-echo "run: virtual projector on $port (settings in $work/data/tolvane/Tolvane.ini)"
+echo "run: virtual projector on $port (settings under $work/data)"
 
-status=0
-XDG_DATA_HOME=$work/data TOLVANE_SERIAL_PORTS=$port "${launcher[@]}" build/bin/tolvane || status=$?
+XDG_DATA_HOME=$work/data TOLVANE_SERIAL_PORTS=$port build/bin/tolvane || status=$?
 exit $status

@@ -9,20 +9,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 source scripts/lib/bridge.sh
+source scripts/lib/proc.sh
+source scripts/lib/xvfb.sh
 
 if [ "${1:-}" != "--inside" ]; then
     scripts/deps.sh
-    # Only this script needs these: screen capture, window lookup and a window manager.
-    extra=()
-    for p in imagemagick x11-utils openbox; do
-        [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" = "install ok installed" ] || extra+=("$p")
-    done
-    if [ ${#extra[@]} -gt 0 ]; then
-        echo "screenshot: installing ${extra[*]}"
-        DEBIAN_FRONTEND=noninteractive apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${extra[@]}"
-    fi
-    scripts/build.sh build -- tolvane virtual-projector
+    scripts/deps.sh imagemagick x11-utils openbox # screen capture, window lookup, a window manager
+    scripts/build.sh build -- tolvane virtual-projector tolvane-probe
     mkdir -p docs
     exec timeout -k 10 120 unshare -n bash "$0" --inside
 fi
@@ -41,43 +34,26 @@ pids=()
 cleanup() {
     local i
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill -TERM "${pids[$i]}" 2>/dev/null || true
-        wait "${pids[$i]}" 2>/dev/null || true
+        stop_pid "${pids[$i]}"
     done
+    xvfb_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-# Waits up to $1 tenths of a second for the command to succeed.
-wait_for() {
-    local tries=$1
-    shift
-    for ((; tries > 0; tries--)); do
-        "$@" >/dev/null 2>&1 && return 0
-        sleep 0.1
-    done
-    echo "screenshot: timed out waiting for: $*" >&2
-    return 1
-}
-
-# A display of our own; Xvfb names its number on the pipe.
-exec {dfd}<> <(:)
-Xvfb -displayfd "$dfd" -screen 0 1180x760x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-read -r -t 10 -u "$dfd" display || { echo "screenshot: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-export DISPLAY=:$display
+xvfb_start "$work/xvfb.log" 1180x760x24
 openbox >"$work/openbox.log" 2>&1 &
 pids+=($!)
 
 build/bin/virtual-projector --delay 20 >"$work/projector.out" &
 pids+=($!)
-wait_for 50 grep -q . "$work/projector.out"
-port=$(head -n 1 "$work/projector.out")
+port=$(projector_path "$work/projector.out" "$!") || { echo "screenshot: the projector named no terminal" >&2; exit 1; }
 
 write_tolvane_ini "$work/data" "$port"
 XDG_DATA_HOME=$work/data TOLVANE_SERIAL_PORTS=$port build/bin/tolvane >"$work/tolvane.log" 2>&1 &
 pids+=($!)
-wait_for 100 bash -c 'xwininfo -root -tree | grep -q "Tolvane-0.9.1.0"'
+title="Tolvane-$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/CMakeCache.txt)"
+wait_for 100 bash -c "xwininfo -root -tree | grep -qF '\"$title '" || { echo "screenshot: no window '$title'" >&2; exit 1; }
 
 # A control program's session: each command, then its reply. The bridge closes its current client
 # whenever any earlier client leaves, so connect once and keep that connection.

@@ -14,7 +14,7 @@ ip link set lo up
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 export XDG_DATA_HOME=$WORK/data
-INI=$XDG_DATA_HOME/tolvane/Tolvane.ini
+INI=$("$BIN/tolvane-probe" --print-ini-path)
 mkdir -p "${INI%/*}"
 usb=ttyUSB uart=ttyS failures=0
 

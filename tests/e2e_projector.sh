@@ -3,10 +3,12 @@
 # one chunk, replies with NUL bytes, unplugging, and staying idle while nobody holds the line.
 # Usage: bash tests/e2e_projector.sh BUILD/bin
 set -uo pipefail
+source "$(dirname "$0")/../scripts/lib/bridge.sh"
+source "$(dirname "$0")/../scripts/lib/proc.sh"
 
 PROJECTOR=${1:?usage: e2e_projector.sh BIN_DIR}/virtual-projector
 WORK=$(mktemp -d) PIDS=() FAILS=0
-trap 'for p in "${PIDS[@]}"; do kill -TERM "$p" 2>/dev/null; done; rm -rf "$WORK"' EXIT
+trap 'for p in "${PIDS[@]}"; do stop_pid "$p"; done; rm -rf "$WORK"' EXIT
 
 check() { local what=$1; shift; if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; FAILS=$((FAILS + 1)); fi; }
 
@@ -21,7 +23,7 @@ while args:
     if action == "send":
         os.write(fd, want)
         continue
-    got, deadline = b"", time.monotonic() + 3
+    got, deadline = b"", time.monotonic() + 15
     while (len(got) < len(want) or action == "eof") and time.monotonic() < deadline:
         if select.select([fd], [], [], 0.05)[0]:
             try:
@@ -45,15 +47,12 @@ start() {
     "$PROJECTOR" "$@" >"$out" 2>/dev/null &
     PID=$!
     PIDS+=("$PID")
-    for _ in $(seq 50); do
-        PTY=$(head -n1 "$out") && [ -n "$PTY" ] && break
-        sleep 0.1
-    done
+    PTY=$(projector_path "$out" "$PID")
     [[ $PTY == /dev/pts/* ]] || { echo "FAIL: the projector ($*) printed no pty path"; exit 1; }
 }
-line() { timeout 20 python3 "$WORK/line.py" "$PTY" "$@"; }
+line() { timeout 60 python3 "$WORK/line.py" "$PTY" "$@"; }
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$PID/stat"; }
-ends() { timeout 5 tail --pid="$PID" -f /dev/null && wait "$PID"; } # by itself within 5 s, with its exit code
+ends() { timeout 30 tail --pid="$PID" -f /dev/null && wait "$PID"; } # by itself, with its exit code
 
 start
 check "exact echo and reply bytes; CR alone ends a command; unknown keys answer NA" \

@@ -14,12 +14,6 @@ private slots:
         // Windows 10: the last part replaced, whatever the netmask; the text as it is without a dot.
         QCOMPARE(discovery::destination(QStringLiteral("10.20.30.40"), true), QStringLiteral("10.20.30.255"));
         QCOMPARE(discovery::destination(QStringLiteral("???"), true), QStringLiteral("???.255"));
-        QT_WARNING_PUSH
-        QT_WARNING_DISABLE_DEPRECATED
-        QVERIFY(discovery::isWindows10(QSysInfo::WV_WINDOWS10));
-        QVERIFY(!discovery::isWindows10(QSysInfo::WV_WINDOWS8_1));
-        QVERIFY(!discovery::isWindows10(QSysInfo::WV_None));
-        QT_WARNING_POP
     }
 };
 

@@ -8,14 +8,6 @@ class TestIniValue : public QObject
     Q_OBJECT
 
 private slots:
-    void parityOffersMarkBeforeSpace()
-    {
-        QStringList rows;
-        for (const inivalue::Row &row : inivalue::parities())
-            rows << row.text + QLatin1Char('=') + QString::number(row.value);
-        QCOMPARE(rows, (QStringList{"None=0", "Even=2", "Odd=3", "Mark=5", "Space=4"}));
-    }
-
     // As QSettings reads a boolean: only "", "0" and "false" in any case are false.
     void localEchoText()
     {

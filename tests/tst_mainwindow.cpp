@@ -1,4 +1,6 @@
 #include "tests/support/bridgerig.h"
+#include "core/netinfo.h"
+#include "core/product.h"
 #include "core/trace.h"
 #include "core/version.h"
 
@@ -36,7 +38,10 @@ private slots:
 
     void titleNamesVersionUdpPortAndFirstAddress()
     {
-        QCOMPARE(window->windowTitle(), QStringLiteral("Tolvane-%1 UDPRX@35070/IP@").arg(QLatin1String(version::number)) + window->getLocalNetInfo(0).first());
+        QCOMPARE(window->windowTitle(), QStringLiteral("%1-%2 UDPRX@%3/IP@")
+                                            .arg(QLatin1String(product::appName), QLatin1String(version::number))
+                                            .arg(product::udpRxPort)
+                                            + window->getLocalNetInfo(netinfo::Ipv4Addresses).first());
     }
 
     void aboutBoxReadsThePortLabelEachTime()
@@ -52,7 +57,7 @@ private slots:
             const QRegularExpression title(QStringLiteral("^Tolvane ReleaseBuild-[A-Z][a-z]{2} [ 123][0-9] [0-9]{4}$"));
             QVERIFY2(title.match(bridge->boxes.last().title).hasMatch(), qPrintable(bridge->boxes.last().title));
             QCOMPARE(bridge->boxes.last().text, page + "<br>OS: " + QSysInfo::prettyProductName() + "<br>IP: "
-                                             + window->getLocalNetInfo(0).first() + "<br>Port: " + port);
+                                             + window->getLocalNetInfo(netinfo::Ipv4Addresses).first() + "<br>Port: " + port);
             QCOMPARE(bridge->boxes.last().parent, window);
         }
         QCOMPARE(bridge->boxes.count(), 2);

@@ -1,5 +1,6 @@
 // The TCP side of the bridge, with real clients on loopback.
 #include "net/mytcpserver.h"
+#include "core/product.h"
 #include "tests/support/testenv.h"
 
 #include <QHostAddress>
@@ -22,15 +23,15 @@ class TestMyServer : public QObject
         const int before = server->findChildren<QTcpSocket *>().size();
         auto *client = new QTcpSocket;
         clients.append(client);
-        client->connectToHost(QHostAddress::LocalHost, 7000);
-        const bool accepted = client->waitForConnected(5000)
-            && QTest::qWaitFor([&] { return server->findChildren<QTcpSocket *>().size() == before + 1; }, 5000);
+        client->connectToHost(QHostAddress::LocalHost, product::tcpPort);
+        const bool accepted = client->waitForConnected(testenv::patience)
+            && QTest::qWaitFor([&] { return server->findChildren<QTcpSocket *>().size() == before + 1; }, testenv::patience);
         return accepted ? client : nullptr;
     }
-    // What a client has received once at least `size` bytes are there (waiting up to 5 s).
+    // What a client has received once at least `size` bytes are there.
     static QByteArray readFrom(QTcpSocket *client, int size)
     {
-        (void)QTest::qWaitFor([&] { return client->bytesAvailable() >= size; }, 5000);
+        (void)QTest::qWaitFor([&] { return client->bytesAvailable() >= size; }, testenv::patience);
         return client->readAll();
     }
 

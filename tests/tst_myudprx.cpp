@@ -1,5 +1,6 @@
 // The UDP listener: every datagram on its port becomes one record.
 #include "net/myudprx.h"
+#include "core/product.h"
 #include "tests/support/testenv.h"
 
 #include <QHostAddress>
@@ -31,12 +32,12 @@ private slots:
     {
         QFETCH(QList<QByteArray>, datagrams);
         QFETCH(QStringList, payloads);
-        MyUdpRX listener(35070);
+        MyUdpRX listener(product::udpRxPort);
         QSignalSpy records(&listener, SIGNAL(sigSendUDPdata(QString)));
         QUdpSocket sender;
         const QTime before = QTime::currentTime();
         for (const QByteArray &d : datagrams)
-            QCOMPARE(sender.writeDatagram(d, QHostAddress::LocalHost, 35070), qint64(d.size()));
+            QCOMPARE(sender.writeDatagram(d, QHostAddress::LocalHost, product::udpRxPort), qint64(d.size()));
         QTRY_COMPARE(records.count(), payloads.size());
         const QTime after = QTime::currentTime();
 

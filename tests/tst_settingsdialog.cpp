@@ -72,7 +72,7 @@ private slots:
         qputenv("TOLVANE_SERIAL_PORTS", "/tmp/fakeA,/tmp/fakeB");
     }
 
-    void formAndNoPortBox()
+    void defaultsAndNoPortBox()
     {
         qputenv("TOLVANE_SERIAL_PORTS", "");
         BoxCatcher boxes;
@@ -84,13 +84,7 @@ private slots:
         QVERIFY(!boxes.last().parent);
         QVERIFY(!d.portAvailable);
 
-        QCOMPARE(d.size(), QSize(281, 262));
-        QCOMPARE(d.windowTitle(), QStringLiteral("Settings"));
         QVERIFY(!(d.windowFlags() & Qt::WindowContextHelpButtonHint));
-        for (const char *name : {"serialPortInfoListBox", "baudRateBox", "dataBitsBox", "parityBox", "stopBitsBox",
-                                 "flowControlBox", "descriptionLabel", "manufacturerLabel", "serialNumberLabel",
-                                 "locationLabel", "vidLabel", "pidLabel", "applyButton", "localEchoCheckBox"})
-            QVERIFY2(d.findChild<QWidget *>(QLatin1String(name)), name);
         QCOMPARE(selection(d), QStringLiteral("(none) 115200 8 None 1 None"));
         QVERIFY(echoBox(d)->isChecked());
     }

@@ -6,17 +6,8 @@ cd "$(dirname "$0")/../.."
 
 seconds=${FUZZ_SECONDS:-15}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
-targets=(localanswer datagram serialreply inivalue destination tcptext portlist escape discoveryreply)
 
-# clang and its fuzzer runtime come from Debian.
-missing=()
-command -v clang++ >/dev/null || missing+=(clang)
-dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || missing+=(libclang-rt-14-dev)
-if ((${#missing[@]})); then
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get install -y -q --no-install-recommends "${missing[@]}" \
-        || { apt-get update -q && apt-get install -y -q --no-install-recommends "${missing[@]}"; }
-fi
+scripts/deps.sh clang libclang-rt-14-dev # clang and its fuzzer runtime
 
 CC=clang CXX=clang++ cmake -S fuzz -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$build.configure.log" 2>&1 \
     || { cat "$build.configure.log"; exit 1; }
@@ -27,10 +18,13 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 passed=0 failed=0
-for t in "${targets[@]}"; do
+# Every target fuzz/CMakeLists.txt builds, each with its seeds from fuzz/corpus/NAME if there are any.
+for target in "$build"/fuzz_*; do
+    [ -f "$target" ] && [ -x "$target" ] || continue
+    t=${target##*/fuzz_}
     # A copy of the seeds, so what the fuzzer adds never lands in the committed corpus.
     mkdir -p "$work/$t/corpus" "$work/$t/artifacts"
-    cp fuzz/corpus/"$t"/* "$work/$t/corpus/"
+    cp fuzz/corpus/"$t"/* "$work/$t/corpus/" 2>/dev/null || true
     seeds=$(ls "$work/$t/corpus" | wc -l)
     log=$work/$t/log
     if "$build/fuzz_$t" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 -max_len=4096 \

@@ -8,7 +8,6 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 here=$(pwd)
 self=$here/scripts/test.d/50-package.sh
-title="Tolvane-0.9.1.0 UDPRX@35070/IP@???" # only loopback in the test's network namespace
 failures=0
 
 check() { # description command...
@@ -22,64 +21,16 @@ check() { # description command...
     fi
 }
 
-# Sends WM_DELETE_WINDOW to a window, as a window manager's close button does.
-close_window() { # window-id
-    python3 - "$1" <<'EOF'
-import ctypes, sys
-x = ctypes.CDLL("libX11.so.6")
-x.XOpenDisplay.restype = ctypes.c_void_p
-x.XOpenDisplay.argtypes = [ctypes.c_char_p]
-x.XInternAtom.restype = ctypes.c_ulong
-x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
-x.XFlush.argtypes = x.XCloseDisplay.argtypes = [ctypes.c_void_p]
-
-class ClientMessage(ctypes.Structure):
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
-                ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
-
-class Event(ctypes.Union):
-    _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
-
-display = x.XOpenDisplay(None)
-if not display:
-    sys.exit("close_window: cannot open the display")
-window = int(sys.argv[1])
-event = Event()
-event.xclient.type = 33  # ClientMessage
-event.xclient.window = window
-event.xclient.message_type = x.XInternAtom(display, b"WM_PROTOCOLS", 0)
-event.xclient.format = 32
-event.xclient.data[0] = x.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
-x.XSendEvent(display, window, 0, 0, ctypes.byref(event))
-x.XFlush(display)
-x.XCloseDisplay(display)
-EOF
-}
-
 # The program from the unpacked package, run inside a private network namespace (it listens on the
 # bridge's ports and answers discovery) on an Xvfb display of its own.
-run_inside() { # unpacked-root work-folder
-    local root=$1 work=$2 display="" box=0 main="" name rc
-    xpid="" pid="" # global: the EXIT trap runs after this function returned
+run_inside() { # unpacked-root work-folder version
+    local root=$1 work=$2 title="Tolvane-$3 UDPRX@35070/IP@???" main name rc # only loopback in here
+    pid="" # global: the EXIT trap runs after this function returned
+    source scripts/lib/proc.sh
+    source scripts/lib/xvfb.sh
     ip link set lo up
-    stop() {
-        [ -n "$pid" ] && kill "$pid" 2>/dev/null
-        [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
-        true
-    }
-    trap stop EXIT
-
-    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-    xpid=$!
-    for _ in $(seq 100); do
-        display=$(head -n 1 "$work/display" 2>/dev/null || true)
-        [ -n "$display" ] && break
-        sleep 0.1
-    done
-    [ -n "$display" ] || { echo "FAIL Xvfb did not start"; cat "$work/xvfb.log"; return 1; }
-    export DISPLAY=:$display
+    trap 'stop_pid "$pid"; xvfb_stop' EXIT
+    xvfb_start "$work/xvfb.log" || { echo "FAIL Xvfb did not start"; return 1; }
 
     mkdir -p "$work/home" "$work/runtime" && chmod 700 "$work/runtime"
     env -u LD_LIBRARY_PATH -u QT_QPA_PLATFORM HOME="$work/home" XDG_DATA_HOME="$work/home/data" \
@@ -88,20 +39,8 @@ run_inside() { # unpacked-root work-folder
     pid=$!
 
     # With no serial port the "Serial Port Not Available" box comes first; the window follows its OK.
-    for _ in $(seq 300); do
-        kill -0 "$pid" 2>/dev/null || break
-        if [ $box -eq 0 ]; then
-            name=$(xdotool search --onlyvisible --name '^Serial Port Not Available$' 2>/dev/null | head -n 1 || true)
-            if [ -n "$name" ]; then
-                box=1
-                close_window "$name"
-            fi
-        fi
-        main=$(xdotool search --onlyvisible --name '^Tolvane-' 2>/dev/null | head -n 1 || true)
-        [ -n "$main" ] && break
-        sleep 0.1
-    done
-    check "the no-port box appeared and closed" [ $box -eq 1 ]
+    check "the no-port box appeared and closed" python3 scripts/lib/wmclose.py "$pid" "Serial Port Not Available" --wait 60
+    main=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tolvane-' 2>/dev/null | head -n 1 || true)
     if [ -z "$main" ]; then
         echo "FAIL the main window did not appear"
         cat "$work/tolvane.log"
@@ -110,17 +49,13 @@ run_inside() { # unpacked-root work-folder
     name=$(xdotool getwindowname "$main")
     check "window title is '$title' (got '$name')" [ "$name" = "$title" ]
     check "the packaged probe gets the bridge's own answer on TCP 7000" \
-        [ "$("$root/usr/bin/tolvane-probe" send 127.0.0.1 'op model ?' --timeout 5000)" = "OP MODEL=KT5520M" ]
+        [ "$("$root/usr/bin/tolvane-probe" send 127.0.0.1 'op model ?' --timeout 30000)" = "OP MODEL=KT5520M" ]
     check "the packaged doctor sees tolvane on TCP 7000" \
         grep -q "^OK   tcp 7000: taken by tolvane (pid $pid)" <("$root/usr/bin/tolvane-probe" doctor || true)
 
-    close_window "$main"
-    for _ in $(seq 150); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    if kill -0 "$pid" 2>/dev/null; then
-        echo "FAIL tolvane still runs 15 s after its window was closed"
+    python3 scripts/lib/wmclose.py "$pid" "Tolvane-" --wait 30
+    if ! timeout 60 tail --pid="$pid" -f /dev/null; then
+        echo "FAIL tolvane still runs 60 s after its window was closed"
         return 1
     fi
     rc=0
@@ -131,32 +66,22 @@ run_inside() { # unpacked-root work-folder
 }
 
 if [ "${1:-}" = "--inside" ]; then
-    run_inside "$2" "$3"
+    run_inside "$2" "$3" "$4"
     exit
 fi
 
-# What the checks need, installed only when missing.
-needed=(dpkg-dev desktop-file-utils appstream xdotool x11-utils xvfb man-db python3 iproute2 util-linux)
-missing=()
-for p in "${needed[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "package test: installing ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null 2>&1 \
-        || { apt-get update -qq && apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; }
-fi
+scripts/deps.sh dpkg-dev desktop-file-utils appstream xdotool x11-utils xvfb man-db python3 iproute2 util-linux
 
 build=${TOLVANE_BUILD:-$here/build}
 deb=$(BUILD_DIR=$build scripts/package.sh | tail -n 1)
 arch=$(dpkg --print-architecture)
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-check "package file is tolvane_0.9.1.0_$arch.deb" [ "$(basename "$deb")" = "tolvane_0.9.1.0_$arch.deb" ]
+check "package file is tolvane_${version}_$arch.deb" [ "$(basename "$deb")" = "tolvane_${version}_$arch.deb" ]
 check "Package, Version and Architecture fields" \
-    [ "$(dpkg-deb -f "$deb" Package Version Architecture)" = "$(printf 'Package: tolvane\nVersion: 0.9.1.0\nArchitecture: %s' "$arch")" ]
+    [ "$(dpkg-deb -f "$deb" Package Version Architecture)" = "$(printf 'Package: tolvane\nVersion: %s\nArchitecture: %s' "$version" "$arch")" ]
 for field in Maintainer Description Section Homepage; do
     check "$field field is set" [ -n "$(dpkg-deb -f "$deb" "$field")" ]
 done
@@ -220,7 +145,7 @@ if [ -x "$root/usr/bin/virtual-projector" ]; then
           "$(options_in_help "$root/usr/bin/virtual-projector")" ]
 fi
 
-if unshare -n "$self" --inside "$root" "$work"; then :; else
+if unshare -n "$self" --inside "$root" "$work" "$version"; then :; else
     failures=$((failures + 1))
 fi
 

@@ -9,11 +9,6 @@ cd "$(dirname "$0")/../.."
 bin=${TOLVANE_BUILD_ASAN:-build-asan}/bin
 [ -x "$bin/tolvane" ] || bin=${TOLVANE_BUILD:-build}/bin
 
-# strace watches what the bridge opens while markup goes by.
-if ! command -v strace >/dev/null; then
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get install -y -q --no-install-recommends strace >/dev/null \
-        || { apt-get update -q >/dev/null && apt-get install -y -q --no-install-recommends strace >/dev/null; }
-fi
+scripts/deps.sh strace # watches what the bridge opens while markup goes by
 
 exec timeout -k 10 "${SOAK_BUDGET:-240}" bench/soak.sh --short --bin "$bin" ${SOAK_SEED:+--seed "$SOAK_SEED"}

@@ -5,24 +5,19 @@
 # window closed, so the program ends through its own shut-down.
 # Fails on any memcheck error and on any block definitely lost with our code (app/, net/, settings/,
 # core/) on its allocation stack; leaks inside system libraries alone are listed, not failed.
-# Needs root (network namespace), valgrind (installed if missing), Xvfb, python3. Bounded by
-# MEMCHECK_BUDGET (default 220 s).
+# Needs root (network namespace); valgrind, Xvfb and python3 are installed if missing. Bounded by
+# MEMCHECK_BUDGET (default 600 s; valgrind on a busy machine is slow).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/lib/bridge.sh"
+source "$root/scripts/lib/proc.sh"
+source "$root/scripts/lib/xvfb.sh"
 bin=${TOLVANE_BUILD:-$root/build}/bin
-budget=${MEMCHECK_BUDGET:-220}
+budget=${MEMCHECK_BUDGET:-600}
 
 if [ -z "${TOLVANE_MEMCHECK_INNER:-}" ]; then
-    if ! command -v valgrind >/dev/null; then
-        export DEBIAN_FRONTEND=noninteractive
-        apt-get install -y -q --no-install-recommends valgrind >/dev/null \
-            || { apt-get update -q >/dev/null && apt-get install -y -q --no-install-recommends valgrind >/dev/null; }
-    fi
-    for tool in valgrind Xvfb python3; do
-        command -v "$tool" >/dev/null || { echo "memcheck: $tool is missing (scripts/deps.sh installs it)" >&2; exit 1; }
-    done
+    "$root/scripts/deps.sh" valgrind xvfb python3
     for tool in tolvane virtual-projector; do
         [ -x "$bin/$tool" ] || { echo "memcheck: $bin/$tool missing (build it first)" >&2; exit 1; }
     done
@@ -56,14 +51,8 @@ ip link set mc1 up
 ip route add default dev mc0
 mac=$(ip -o link show mc0 | awk '{ for (i = 1; i < NF; i++) if ($i == "link/ether") print toupper($(i + 1)) }')
 
-Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
-pids+=("$!")
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    sleep 0.05
-done
-[ -s "$work/display" ] || { fail "Xvfb did not start"; exit 1; }
-export DISPLAY=:$(cat "$work/display")
+xvfb_start "$work/xvfb.log" || { fail "Xvfb did not start"; exit 1; }
+pids+=("$XVFB_PID")
 
 "$bin/virtual-projector" --log "$work/projector.log" --baud 115200 --delay 300 \
     --set 'img=<img src="/dev/zero"><b><i>deep</i></b>' >"$work/projector.out" 2>&1 &
@@ -99,18 +88,18 @@ driver command --send 'op status ?\r\n' --expect 'OP STATUS=1\r\n' || fail "\"op
 
 echo "=== memcheck: the device goes away"
 kill -TERM "$projector_pid"
-python3 "$root/scripts/lib/wmclose.py" "$bridge_pid" "Critical Error" --wait 30 || fail "no \"Critical Error\" box"
+python3 "$root/scripts/lib/wmclose.py" "$bridge_pid" "Critical Error" --wait 120 || fail "no \"Critical Error\" box"
 driver command --send 'op status ?\r\n' || fail "a command after the loss was not read"
 
 echo "=== memcheck: the window closes"
-python3 "$root/scripts/lib/wmclose.py" "$bridge_pid" "Tolvane" --wait 30 || fail "the main window was not found"
+python3 "$root/scripts/lib/wmclose.py" "$bridge_pid" "Tolvane" --wait 120 || fail "the main window was not found"
 status=0
-for _ in $(seq 600); do
+for _ in $(seq 1800); do
     kill -0 "$bridge_pid" 2>/dev/null || break
     sleep 0.1
 done
 if kill -0 "$bridge_pid" 2>/dev/null; then
-    fail "the bridge did not end within 60 s of closing its window"
+    fail "the bridge did not end within 180 s of closing its window"
     kill -TERM "$bridge_pid"
 fi
 wait "$bridge_pid" || status=$?

@@ -1,10 +1,11 @@
 #pragma once
 
 // A whole bridge for end-to-end tests: the INI file, the port list override, a box catcher, the main
-// window and a real TCP client on port 7000. Header-only.
+// window and a real TCP client on the bridge's port. Header-only.
 
 #include "tests/support/boxcatcher.h"
 #include "app/mainwindow.h"
+#include "core/product.h"
 #include "tests/support/testenv.h"
 
 #include <QApplication>
@@ -28,7 +29,7 @@ namespace rig {
 
 // Runs the event loop until the condition holds, at most the given time.
 template <typename Condition>
-bool waitFor(Condition condition, int timeoutMs = 5000) { return QTest::qWaitFor(condition, timeoutMs); }
+bool waitFor(Condition condition, int timeoutMs = testenv::patience) { return QTest::qWaitFor(condition, timeoutMs); }
 
 struct LineSettings {
     QString baudRate = QStringLiteral("9600"), dataBits = QStringLiteral("8"), parity = QStringLiteral("None"),
@@ -83,10 +84,10 @@ struct Bridge {
     bool connectClient()
     {
         const int before = window ? window->findChildren<QTcpSocket *>().size() : 0;
-        client.connectToHost(QHostAddress::LocalHost, 7000);
+        client.connectToHost(QHostAddress::LocalHost, product::tcpPort);
         // Inside the constructor's boxes there is no window yet to see the server take it.
-        return client.waitForConnected(3000)
-            && (!window || waitFor([&] { return window->findChildren<QTcpSocket *>().size() > before; }, 3000));
+        return client.waitForConnected(testenv::patience)
+            && (!window || waitFor([&] { return window->findChildren<QTcpSocket *>().size() > before; }));
     }
     void send(const QByteArray &bytes)
     {

@@ -9,6 +9,10 @@ namespace testenv {
 void isolate();
 QString dataHome(); // XDG_DATA_HOME of this test run
 QString iniFile();  // where the program keeps Tolvane.ini in this test run
+
+// How long a test waits for something that should happen: long enough for a sanitized build on a
+// loaded machine. A wait that succeeds ends as soon as its condition holds.
+constexpr int patience = 30000;
 } // namespace testenv
 
 // QTEST_MAIN with an isolated environment and the offscreen platform.

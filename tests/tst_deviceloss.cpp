@@ -1,0 +1,256 @@
+// The device going away: unplugged under live traffic, gone when the port is reopened, and plugged
+// back in through the settings dialog. Real TCP sockets and a pseudo-terminal played by the test.
+#include "tests/support/bridgerig.h"
+#include "tests/support/ptydevice.h"
+
+#include "core/product.h"
+#include "net/myudprx.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+
+#include <memory>
+
+namespace {
+
+void sendDatagram(const QByteArray &payload)
+{
+    QUdpSocket socket;
+    socket.writeDatagram(payload, QHostAddress::LocalHost, product::udpRxPort);
+}
+
+// How many of the port's notifiers still watch its line. On a hung-up line each of them fires on
+// every turn of the event loop, which keeps the processor busy while nobody closes the box.
+int watchers(QSerialPort *port)
+{
+    int enabled = 0;
+    for (const QSocketNotifier *notifier : port->findChildren<QSocketNotifier *>())
+        enabled += notifier->isEnabled() ? 1 : 0;
+    return enabled;
+}
+
+} // namespace
+
+class TestDeviceLoss : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir names;
+    std::unique_ptr<PtyDevice> device;
+    std::unique_ptr<rig::Bridge> bridge;
+
+    // The name the bridge knows a device by: a link of our own, as /dev/serial/by-id gives a real
+    // adapter, so a device plugged back in gets its old name whatever terminal the system hands out.
+    QString stableName(const PtyDevice &d)
+    {
+        const QString name = names.filePath(QStringLiteral("ttyProjector"));
+        QFile::remove(name);
+        return QFile::link(d.slavePath(), name) ? name : QString();
+    }
+    // A bridge with the device's line open and a TCP client connected.
+    bool open()
+    {
+        device = std::make_unique<PtyDevice>();
+        const QString name = stableName(*device);
+        rig::usePort(name, name);
+        bridge = std::make_unique<rig::Bridge>();
+        return device->isValid() && !name.isEmpty() && bridge->port()->isOpen() && bridge->connectClient();
+    }
+    bool lossBoxShown(int count)
+    {
+        return rig::waitFor([&] { return bridge->boxes.count() == count && !bridge->port()->isOpen(); })
+            && bridge->boxes.last().title == QLatin1String("Critical Error")
+            && bridge->boxes.last().parentClass == QLatin1String("MainWindow");
+    }
+
+private slots:
+    void cleanup()
+    {
+        bridge.reset();
+        device.reset();
+    }
+
+    void lossIsReportedOnceAndTheDeadLineIsLeftAlone()
+    {
+        QVERIFY(open());
+        // While the box is up the port is still open, so a command is still tried on the dead line.
+        bool openDuringBox = false;
+        bool quietBeforeWrite = false;
+        bool writtenDuringBox = false;
+        bool quietAfterWrite = false;
+        bridge->boxes.whileOpen = [&](const BoxCatcher::Box &) {
+            openDuringBox = bridge->port()->isOpen();
+            quietBeforeWrite = rig::waitFor([&] { return watchers(bridge->port()) == 0; });
+            bridge->send("op power ?");
+            writtenDuringBox =
+                rig::waitFor([&] { return bridge->serialPane().contains(QStringLiteral(">>>op power ?")); });
+            quietAfterWrite =
+                rig::waitFor([&] { return watchers(bridge->port()) == 0; }) && bridge->port()->bytesToWrite() == 0;
+        };
+        device->unplug();
+        QVERIFY(lossBoxShown(1));
+        QVERIFY(openDuringBox && writtenDuringBox);
+        QVERIFY2(quietBeforeWrite, "the dead line was still watched while the box was up");
+        QVERIFY2(quietAfterWrite, "the command for the dead line was still being retried while the box was up");
+        QCoreApplication::processEvents();
+        QCOMPARE(bridge->boxes.count(), 1);
+
+        // Another adapter, applied: its loss gets a box of its own.
+        bridge->boxes.whileOpen = nullptr;
+        PtyDevice second;
+        rig::usePort(second.slavePath(), second.slavePath());
+        bridge->window->slotSerialChange();
+        QVERIFY(bridge->port()->isOpen());
+        second.unplug();
+        QVERIFY(lossBoxShown(2));
+    }
+
+    void reopenOfAMissingPortReportsErrorAndDropsCommands()
+    {
+        QVERIFY(open());
+        // Apply with a port that is gone: the old one closes, the new one fails. A command that
+        // arrives while the box is up finds the port closed.
+        QTemporaryDir dir;
+        rig::usePort(device->slavePath() + QLatin1Char(',') + dir.filePath("gone"), dir.filePath("gone"));
+        bool openDuringBox = true;
+        bool loggedDuringBox = false;
+        bridge->boxes.whileOpen = [&](const BoxCatcher::Box &) {
+            openDuringBox = bridge->port()->isOpen();
+            bridge->send("op status ?");
+            loggedDuringBox =
+                rig::waitFor([&] { return bridge->serialPane().contains(QStringLiteral(">op status ?")); });
+        };
+        bridge->window->slotSerialChange();
+
+        QCOMPARE(bridge->boxes.count(), 1);
+        QCOMPARE(bridge->boxes.last().title, QStringLiteral("Error"));
+        QCOMPARE(bridge->boxes.last().icon, QMessageBox::Critical);
+        QCOMPARE(bridge->boxes.last().parentClass, QStringLiteral("MainWindow"));
+        QCOMPARE(bridge->boxes.last().text, bridge->port()->errorString());
+        QVERIFY(!openDuringBox && loggedDuringBox);
+        QCOMPARE(bridge->status(), QStringLiteral("Open error"));
+        QVERIFY(!bridge->editor()->isEnabled());
+        QCOMPARE(device->received(), QByteArray());
+    }
+
+    void networkKeepsWorkingWhileTheLossBoxIsUp_data()
+    {
+        QTest::addColumn<bool>("whileAnsweringProbe");
+        QTest::newRow("loss noticed between events") << false;
+        QTest::newRow("loss noticed while a probe is answered") << true;
+    }
+
+    // Nobody may be at the screen to close the box: probes and commands must still be handled in its loop.
+    void networkKeepsWorkingWhileTheLossBoxIsUp()
+    {
+        QFETCH(bool, whileAnsweringProbe);
+        QVERIFY(open());
+        bool probeAnswered = false;
+        bool commandRead = false;
+        bridge->boxes.whileOpen = [&](const BoxCatcher::Box &) {
+            sendDatagram("?ZZ? during the box");
+            probeAnswered =
+                rig::waitFor([&] { return bridge->tcpPane().contains(QStringLiteral("?ZZ? during the box")); });
+            bridge->send("op lamp ?");
+            commandRead = rig::waitFor([&] { return bridge->tcpPane().contains(QStringLiteral("TCP>op lamp ?")); });
+        };
+
+        if (whileAnsweringProbe) {
+            // The cable comes out between two pending datagrams, so the probe's event pass is where the
+            // bridge first hears of it.
+            auto *listener = bridge->window->findChild<MyUdpRX *>();
+            QVERIFY(listener);
+            connect(listener, &MyUdpRX::sigSendUDPdata, this, [&](const QString &record) {
+                if (record.endsWith(QLatin1String("pull the cable")))
+                    device->unplug();
+            });
+            sendDatagram("pull the cable");
+            sendDatagram("?ZZ? just after");
+        } else {
+            device->unplug();
+        }
+
+        QVERIFY(lossBoxShown(1));
+        QVERIFY2(probeAnswered, "a probe sent while the box was up was not handled");
+        QVERIFY2(commandRead, "a command sent while the box was up was not read");
+        const QString replyTag = QStringLiteral("serial=%1-").arg(QLatin1String(product::appName));
+        QTRY_COMPARE_WITH_TIMEOUT(bridge->tcpPane().count(replyTag), whileAnsweringProbe ? 2 : 1, testenv::patience);
+    }
+
+    void pluggedBackInWorksAfterApply_data()
+    {
+        QTest::addColumn<bool>("sameName");
+        QTest::newRow("under its old name") << true;
+        QTest::newRow("under a new name") << false;
+    }
+
+    // The user plugs an adapter back in and applies in the settings dialog. Under a new name the first
+    // Apply still tries the old port (only that attempt refreshes the list), and a second one picks it.
+    void pluggedBackInWorksAfterApply()
+    {
+        QFETCH(bool, sameName);
+        QVERIFY(open());
+        const QString oldName = bridge->port()->portName();
+
+        // Plugged in while the bridge still holds the old line, the new adapter gets a new terminal.
+        std::unique_ptr<PtyDevice> second;
+        bridge->boxes.whileOpen = [&](const BoxCatcher::Box &) { second = std::make_unique<PtyDevice>(); };
+        device->send("op power ?\r\n"); // traffic on the line as it goes
+        device->unplug();
+        QVERIFY(lossBoxShown(1));
+        bridge->boxes.whileOpen = nullptr;
+        QFile::remove(oldName); // the link goes with the adapter, as the system's own links do
+        QVERIFY(second && second->isValid());
+        const QString newName = sameName ? stableName(*second) : second->slavePath();
+        QCOMPARE(newName == oldName, sameName);
+        qputenv("TOLVANE_SERIAL_PORTS", newName.toLocal8Bit());
+
+        auto *action = bridge->window->findChild<QAction *>(QStringLiteral("actionConfigSerial"));
+        QVERIFY(action);
+        int applies = 0;
+        while (!bridge->port()->isOpen() && applies < 2) {
+            action->trigger();
+            QWidget *dialog = nullptr;
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (w->inherits("SettingsDialog"))
+                    dialog = w;
+            QVERIFY(dialog && dialog->isVisible());
+            auto *ports = dialog->findChild<QComboBox *>(QStringLiteral("serialPortInfoListBox"));
+            QVERIFY(ports);
+            const int row = ports->findText(newName);
+            if (row >= 0)
+                ports->setCurrentIndex(row);
+            bridge->boxes.clear();
+            dialog->findChild<QPushButton *>(QStringLiteral("applyButton"))->click();
+            ++applies;
+            QVERIFY(!dialog->isVisible());
+            if (!bridge->port()->isOpen()) {
+                // Only the old, missing port could be tried.
+                QCOMPARE(bridge->boxes.count(), 1);
+                QCOMPARE(bridge->boxes.last().title, QStringLiteral("Error"));
+                QCOMPARE(bridge->status(), QStringLiteral("Open error"));
+            }
+        }
+        QVERIFY(bridge->port()->isOpen());
+        QCOMPARE(applies, sameName ? 1 : 2);
+        QVERIFY(bridge->window->windowTitle().endsWith(QStringLiteral(" >>>") + newName));
+
+        // The road works again, byte for byte, for the client that stayed connected all along.
+        bridge->send(product::modelQuery);
+        QTRY_COMPARE_WITH_TIMEOUT(second->received(), QByteArray(product::modelQuery) + "\r\n", testenv::patience);
+        QSignalSpy arrived(bridge->port(), SIGNAL(readyRead()));
+        QVERIFY(second->send(QByteArray(product::modelQuery) + "\r\n"));
+        QVERIFY(rig::waitFor([&] { return arrived.count() > 0; }));
+        const QByteArray reply = QByteArray(product::modelAnswer) + "\r\n";
+        QVERIFY(second->send(reply));
+        QTRY_COMPARE_WITH_TIMEOUT(bridge->fromBridge, reply, testenv::patience);
+    }
+};
+
+TOLVANE_TEST_MAIN(TestDeviceLoss)
+#include "tst_deviceloss.moc"
