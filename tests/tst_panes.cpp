@@ -50,8 +50,7 @@ QList<Line> linesOf(QPlainTextEdit *pane)
     return lines;
 }
 
-// Generous: the sanitizer build on a busy machine is many times slower than a quiet normal one.
-const int patience = 60000;
+using testenv::patience;
 
 const QString blue = QColor(QStringLiteral("darkblue")).name();
 const QString red = QColor(QStringLiteral("red")).name();
