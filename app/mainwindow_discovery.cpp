@@ -2,6 +2,8 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/panefeed.h"
+
 #include "core/discovery.h"
 #include "core/logpane.h"
 #include "core/netinfo.h"
@@ -37,5 +39,6 @@ void MainWindow::broadcastKRUDP()
     delete socket;
     TRACE << destination << reply;
     logTcpPane(fontDarkBlue, QStringLiteral("&gt;&gt;&gt;"), QString::fromUtf8(reply));
+    const PaneFeed::Quiet quiet(panes); // the pass serves traffic; pane work waits through it
     QCoreApplication::processEvents();
 }

@@ -162,7 +162,9 @@ void MainWindow::writeSerialData(const QByteArray &data)
         return;
     }
     serial->write(data);
-    if (!serial->waitForBytesWritten(1000))
+    const bool sent = serial->waitForBytesWritten(1000);
+    panes->goAhead();
+    if (!sent)
         logSerialPlain(QStringLiteral("TimeOut!!!"));
     // A dead line never takes the bytes; left queued, Qt would keep retrying them at full speed
     // until the "Critical Error" box is dismissed.
@@ -192,7 +194,9 @@ void MainWindow::readSerialData()
         emit sigWriteTCPdata(line);
         panes->standBack();
         logTcpPane(fontDarkBlue, prefix, lineText);
-        // Lets the pane repaint during a burst.
+        // One pass of the event loop: other traffic is served between a reply and its serial pane
+        // line. Pane work waits through it.
+        const PaneFeed::Quiet quiet(panes);
         QCoreApplication::processEvents();
         // Qt does not announce data that arrives while this notification is still being handled,
         // so the projector's next output would wait for yet more data: take it as its own notification.

@@ -61,7 +61,27 @@ void PaneFeed::clear(Pane pane)
 
 void PaneFeed::standBack()
 {
-    holdUntil = clock.nsecsElapsed() + holdMs * 1000000LL;
+    lastReply = clock.nsecsElapsed();
+    holdUntil = lastReply + holdMs * 1000000LL;
+}
+
+void PaneFeed::goAhead()
+{
+    holdUntil = 0;
+    lastCommand = clock.nsecsElapsed();
+    if (paintWaiting)
+        paintTimer.start(0);
+}
+
+// While replies flow, a repaint (milliseconds of work) waits for the moment a command has gone to the
+// device, which then needs a while to answer; but never for long.
+bool PaneFeed::paintWaits() const
+{
+    const qint64 now = clock.nsecsElapsed();
+    const bool flowing = now - lastReply < flowMs * 1000000LL;
+    const bool commandJustWent = now - lastCommand < 500000;
+    const bool overdue = now - lastThaw > (paintIntervalMs + maxPaintWaitMs) * 1000000LL;
+    return flowing && !commandJustWent && !overdue;
 }
 
 // True while standing back; the oldest entry's age ends it.
@@ -151,6 +171,7 @@ bool PaneFeed::appendNext()
     }
     if (pane < 0)
         return false;
+    freeze(pane);
     const Entry entry = std::move(entries[pane].front());
     entries[pane].pop_front();
     if (!entry.html) {
@@ -179,13 +200,24 @@ void PaneFeed::catchUpCursor(int pane)
     panes[pane]->moveCursor(QTextCursor::End, QTextCursor::MoveAnchor);
 }
 
+void PaneFeed::resume()
+{
+    if (--quiet > 0)
+        return;
+    if (queued() > 0 && !sliceTimer.isActive())
+        sliceTimer.start(0);
+    if ((frozen[TcpPane] || frozen[SerialPane]) && !paintTimer.isActive())
+        paintTimer.start(0);
+}
+
 void PaneFeed::appendSlice()
 {
+    if (quiet > 0)
+        return; // resumed when the last Quiet scope ends
     if (holding()) {
         sliceTimer.start(holdMs);
         return;
     }
-    freeze();
     QElapsedTimer spent;
     spent.start();
     bool more = true;
@@ -203,27 +235,34 @@ void PaneFeed::appendSlice()
         paintTimer.start(int(qMax<qint64>(0, paintIntervalMs - (clock.nsecsElapsed() - lastThaw) / 1000000)));
 }
 
-// While entries go in, the panes do not paint; the next paint shows all of them at once.
-void PaneFeed::freeze()
+// While entries go in, a pane does not paint; its next paint shows all of them at once.
+void PaneFeed::freeze(int pane)
 {
-    if (frozen)
+    if (frozen[pane])
         return;
-    frozen = true;
-    for (QPlainTextEdit *pane : panes)
-        pane->setUpdatesEnabled(false);
+    frozen[pane] = true;
+    panes[pane]->setUpdatesEnabled(false);
 }
 
 void PaneFeed::thaw()
 {
     paintTimer.stop();
-    if (!frozen)
+    paintWaiting = false;
+    if (!(frozen[TcpPane] || frozen[SerialPane]) || quiet > 0)
         return;
     if (holding()) {
         paintTimer.start(holdMs);
         return;
     }
-    frozen = false;
+    if (paintWaits()) {
+        paintWaiting = true;
+        paintTimer.start(maxPaintWaitMs);
+        return;
+    }
     lastThaw = clock.nsecsElapsed();
-    for (QPlainTextEdit *pane : panes)
-        pane->setUpdatesEnabled(true);
+    for (int pane = 0; pane < PaneCount; ++pane) {
+        if (frozen[pane])
+            panes[pane]->setUpdatesEnabled(true);
+        frozen[pane] = false;
+    }
 }

@@ -43,10 +43,29 @@ public:
     // work stands back for holdMs so that command is not held up. Entries never wait longer than
     // maxDelayMs for this.
     void standBack();
+    // A command has just gone to the device, which takes a while to answer: the best moment for pane
+    // work, so it ends the standing back.
+    void goAhead();
+
+    // While a traffic handler runs an event pass of its own, pane work waits: the pass stays short, so
+    // the device data Qt reads meanwhile without announcing it is never more than a byte or two.
+    class Quiet
+    {
+    public:
+        explicit Quiet(PaneFeed *feed) : feed(feed) { ++feed->quiet; }
+        ~Quiet() { feed->resume(); }
+        Quiet(const Quiet &) = delete;
+        Quiet &operator=(const Quiet &) = delete;
+
+    private:
+        PaneFeed *feed;
+    };
 
     static constexpr qint64 sliceBudgetNs = 500000; // work per turn of the event loop
     static constexpr int sliceMaxEntries = 32;
     static constexpr int paintIntervalMs = 40; // at most 25 repaints a second
+    static constexpr int maxPaintWaitMs = 60;
+    static constexpr int flowMs = 50; // replies this close together are a flow
     static constexpr int holdMs = 1;
     static constexpr int maxDelayMs = 100;
     static constexpr int importsAhead = 2; // heavy entries handed to the worker and not yet shown
@@ -71,7 +90,9 @@ private:
     void startImports();
     void takeImport(quint64 order, const QTextDocumentFragment &fragment);
     bool holding();
-    void freeze();
+    bool paintWaits() const;
+    void resume();
+    void freeze(int pane);
     void thaw();
 
     QPlainTextEdit *panes[PaneCount];
@@ -79,12 +100,16 @@ private:
     quint64 written = 0; // entries recorded so far: their order across the panes
     int importing = 0;   // entries handed to the worker and not yet shown
     bool cursorBehind[PaneCount] = {false, false};
-    bool frozen = false;
+    bool frozen[PaneCount] = {false, false};
+    int quiet = 0; // Quiet scopes open
     QTimer sliceTimer;
     QTimer paintTimer;
     QElapsedTimer clock;
     qint64 lastThaw = 0;  // ns on clock
     qint64 holdUntil = 0; // ns on clock
+    qint64 lastReply = -(qint64(1) << 62);
+    qint64 lastCommand = -(qint64(1) << 62);
+    bool paintWaiting = false;
 
     QThread importThread;
     QObject *importer = nullptr; // lives in importThread
