@@ -98,6 +98,11 @@ bool PaneFeed::holding()
     return true;
 }
 
+int PaneFeed::holdLeftMs() const
+{
+    return int(qBound<qint64>(1, (holdUntil - clock.nsecsElapsed() + 999999) / 1000000, afterPaintHoldMs));
+}
+
 int PaneFeed::queued() const
 {
     return int(entries[TcpPane].size() + entries[SerialPane].size());
@@ -215,7 +220,7 @@ void PaneFeed::appendSlice()
     if (quiet > 0)
         return; // resumed when the last Quiet scope ends
     if (holding()) {
-        sliceTimer.start(holdMs);
+        sliceTimer.start(holdLeftMs());
         return;
     }
     QElapsedTimer spent;
@@ -251,7 +256,7 @@ void PaneFeed::thaw()
     if (!(frozen[TcpPane] || frozen[SerialPane]) || quiet > 0)
         return;
     if (holding()) {
-        paintTimer.start(holdMs);
+        paintTimer.start(holdLeftMs());
         return;
     }
     if (paintWaits()) {
@@ -260,6 +265,9 @@ void PaneFeed::thaw()
         return;
     }
     lastThaw = clock.nsecsElapsed();
+    // The repaint takes the device's answering time after this command; entries wait for the next.
+    if (lastThaw - lastReply < flowMs * 1000000LL)
+        holdUntil = lastThaw + afterPaintHoldMs * 1000000LL;
     for (int pane = 0; pane < PaneCount; ++pane) {
         if (frozen[pane])
             panes[pane]->setUpdatesEnabled(true);

@@ -66,6 +66,7 @@ public:
     static constexpr int paintIntervalMs = 40; // at most 25 repaints a second
     static constexpr int maxPaintWaitMs = 60;
     static constexpr int flowMs = 50; // replies this close together are a flow
+    static constexpr int afterPaintHoldMs = 5;
     static constexpr int holdMs = 1;
     static constexpr int maxDelayMs = 100;
     static constexpr int importsAhead = 2; // heavy entries handed to the worker and not yet shown
@@ -90,6 +91,7 @@ private:
     void startImports();
     void takeImport(quint64 order, const QTextDocumentFragment &fragment);
     bool holding();
+    int holdLeftMs() const;
     bool paintWaits() const;
     void resume();
     void freeze(int pane);
