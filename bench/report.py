@@ -67,6 +67,7 @@ class Rtt:
                 break  # commands joined into one by the bridge: pairing by order ends here
             (cmds if kind == "CMD" else replies if kind == "REPLY" else []).append(int(t))
         self.status = text(self.name + ".status") or "not run"
+        self.commands = len(rows)
         self.stalls = sum(1 for r in rows if r[3] and r[0] > WARMUP)
         self.unpaired = len(rows) - min(len(rows), len(cmds), len(replies))
         self.index, self.overhead, self.out, self.back = [], [], [], []
@@ -398,7 +399,7 @@ def main():
     w("")
     profile = text(os.path.join(run, "profile.txt"))
     if profile:
-        done = len(Rtt(os.path.join(run, "profile.rtt")).index) or 1
+        done = Rtt(os.path.join(run, "profile.rtt")).commands or 1
         total = re.search(r"([0-9,]+) \(100.0%\)\s+PROGRAM TOTALS", profile)
         w("## Hot path profile\n")
         w("callgrind on Tolvane under Xvfb, counted from the first of %d commands to the last: %s instructions per "
@@ -408,7 +409,7 @@ def main():
         w("|---:|---|")
         shown = []
         for m in re.finditer(r"^\s*[0-9,]+ \(\s*([0-9.]+)%\)\s+\S+?:(.+?)(?: \[.*\])?$", profile, re.M):
-            fn = re.sub(r"\(.*\)( const)?$", "()", m.group(2).strip())
+            fn = re.sub(r"\(.*\)( const)?$", "()", re.sub(r"'\d+$", "", m.group(2).strip()))
             if fn not in shown and not fn.startswith("0x") and not BORING.search(fn) and float(m.group(1)) < 100:
                 shown.append(fn)
                 w("| %s%% | `%s` |" % (m.group(1), fn))
@@ -422,7 +423,7 @@ def main():
 
 
 BORING = re.compile(r"exec\(|notify|processEvents|g_main|sendEvent|sendSpontaneousEvent|qt_static_metacall|activate|"
-                    r"below main|^main\(|libc_start|sendPostedEvents|::event\(|viewportEvent|EventFilters|start_thread|clone|"
+                    r"below main|^main|libc_start|sendPostedEvents|::event\(|viewportEvent|EventFilters|start_thread|clone|"
                     r"drawWidget|paintSiblingsRecursive|QEventDispatcher|_dl_")
 
 

@@ -16,7 +16,8 @@
 #   --long-count N      commands in Tolvane's long run under Xvfb (default 50,000)
 #   --probes N          discovery probes, four per millisecond (default 2,000)
 #   --stream-seconds N  seconds of markup datagrams, and as many without (default 60)
-#   --profile           also count Tolvane's instructions per command (callgrind, 500 commands)
+#   --profile           count Tolvane's instructions per command (callgrind, 500 commands; default
+#                       in full runs, not with --quick)
 #   --only "A B"        only the scenarios whose names begin with these words (development)
 #   --nice N            run the bridges at this nice level (default: unchanged)
 #
@@ -124,10 +125,11 @@ if [ "${1:-}" = --inner ]; then
         start_projector 50
         start_tolvane "$BIN" xcb "$PTY" valgrind --tool=callgrind --instr-atstart=no --callgrind-out-file="$OUT/profile.callgrind"
         callgrind_control --instr=on "$TPID" >/dev/null
-        rtt 7000 500 --timeout-ms 5000
+        rtt 7000 500 --timeout-ms 5000 --warmup-ms 60000
         callgrind_control --dump "$TPID" >/dev/null
         stop_pid "$TPID" 100 || true
-        callgrind_annotate --inclusive=yes "$OUT/profile.callgrind" >"$OUT/profile.txt" 2>/dev/null
+        # The dump holds the commands; the file written at exit only what came after.
+        callgrind_annotate --inclusive=yes "$(ls -S "$OUT"/profile.callgrind* | head -n 1)" >"$OUT/profile.txt" 2>/dev/null
         ;;
     *) echo "bench: unknown scenario $name" >&2; exit 2 ;;
     esac
@@ -139,7 +141,7 @@ fi
 # --------------------------------------------------------------------------------------------------
 cd "$root"
 RUNS=3 COUNT=5000 GAP_COUNT=2000 LONG_COUNT=50000 PROBES=2000 STREAM_SECONDS=60
-before= profile=0 only= nicer=() quick=0
+before= profile= only= nicer=() quick=0
 invocation="bench/run.sh $*"
 while [ $# -gt 0 ]; do
     case $1 in
@@ -159,6 +161,7 @@ while [ $# -gt 0 ]; do
     esac
     shift
 done
+[ -n "$profile" ] || profile=$((1 - quick))
 [ "$(id -u)" -eq 0 ] || { echo "bench: needs root (network namespaces)" >&2; exit 1; }
 
 packages=(socat ser2net python3)

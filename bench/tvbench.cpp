@@ -5,7 +5,7 @@
 // virtual projector logs in (microseconds).
 //
 // Benchmark (bench/run.sh):
-//   rtt --port P --count N --out FILE [--host A --gap-ms G --timeout-ms MS --max-stalls K --warmup W]
+//   rtt --port P --count N --out FILE [--host A --gap-ms G --timeout-ms MS --max-stalls K --warmup W --warmup-ms MS]
 //       [--pid PID --rss-every K --rss-out FILE]
 //   discovery --target A --count N --per-ms R --out FILE
 //   stream --target A --seconds N --markup-bytes B [--markup-kind div|table|b] --out FILE
@@ -1162,13 +1162,13 @@ int phaseTrap(const Options &o)
 // the next command goes out anyway (a control program would retry), since a bridge holding a
 // complete reply may pass it on only when the device sends again; replies answer the oldest open
 // command, in order. More than --max-stalls stalls end the run (exit 4). The first --warmup
-// commands wait up to 1 s instead, so a bridge still starting never gets two commands in one read.
+// commands wait --warmup-ms (1 s) instead, so a bridge still starting never gets two commands in one read.
 int benchRtt(const Options &o)
 {
     const long count = o.whole("count", 0), gapMs = o.whole("gap-ms", 0), pid = o.whole("pid", 0);
     const long rssEvery = o.whole("rss-every", 0), warmup = o.whole("warmup", 10);
     const long maxStalls = o.whole("max-stalls", count / 4 + 50);
-    const int64_t timeout = int64_t(o.num("timeout-ms", 250) * 1e6);
+    const int64_t timeout = int64_t(o.num("timeout-ms", 250) * 1e6), warmupWait = int64_t(o.num("warmup-ms", 1000) * 1e6);
     if (!count)
         die("rtt needs --count");
     // The bridge closes its current client whenever an earlier one goes, so no port check goes
@@ -1224,7 +1224,7 @@ int benchRtt(const Options &o)
     sendOne();
     while (answered < count) {
         int64_t got = 0;
-        const int res = reply(lastSend + (answered < warmup ? 1000000000LL : timeout), &got);
+        const int res = reply(lastSend + (answered < warmup ? warmupWait : timeout), &got);
         if (res == Closed) {
             std::fprintf(stderr, "tvbench: command %ld: connection closed\n", answered + 1);
             return 3;
