@@ -93,7 +93,7 @@ class Rtt:
 
 def bridge(run, prefix):
     """Every run of one bridge: the runs, their summaries, and the median of each figure."""
-    runs = [Rtt(p) for p in sorted(glob.glob(os.path.join(run, prefix + ".*.rtt")))]
+    runs = [Rtt(p[:-len("status")] + "rtt") for p in sorted(glob.glob(os.path.join(run, prefix + ".*.status")))]
     sums = [r.summary() for r in runs]
     return {"runs": runs, "each": sums, **{k: med([s[k] for s in sums]) for k in ("p50", "p99", "max", "out", "back")}}
 
@@ -151,7 +151,7 @@ def decade(v):
 
 def svg(path, title, xlabel, ylabel, series, logx=False, xfmt=str, right=None):
     """series: (label, [(x, y)], right_axis); right: (label, formatter) for the right-hand axis."""
-    W, H, L, R, T, B = 900, 480, 70, 200 if right is None else 250, 40, 50
+    W, H, L, R, T, B = 980, 480, 70, 260 if right is None else 290, 40, 50
     pts = lambda side: [p for _, s, r in series if r == side for p in s]
     xs = [x for x, _ in pts(False) + pts(True)]
     if not xs:
@@ -324,7 +324,7 @@ def main():
       "median of the runs, per-run figures after it. The first %d commands of each run are warm-up and left out." % (
           meta.get("count"), meta.get("runs"), WARMUP))
     w("- To regenerate this page: `sudo bench/run.sh --before REV` (REV: the commit to compare with, built "
-      "beside this one; about 30 minutes), on a quiet machine; `--quick` for a short development run.\n")
+      "beside this one; about 25 minutes), on a quiet machine; `--quick` for a short development run.\n")
     w("## Targets\n")
     w("| target | %s |" % " | ".join(["Tolvane, this build"] + (["before"] if has_before else [])))
     w("|---|---|" + ("---|" if has_before else ""))

@@ -3,7 +3,7 @@
 # loopback TCP; then discovery probes and a stream of markup datagrams against Tolvane. Prints every
 # target with "met" or "missed", writes docs/PERFORMANCE.md and docs/perf-*.svg; raw results stay
 # in bench/out/<date>/. The full run, with the build before a change measured beside this one (as
-# root, on a quiet machine; about 30 minutes):
+# root, on a quiet machine; about 25 minutes):
 #
 #   sudo bench/run.sh --before 9003a65
 #
@@ -64,7 +64,12 @@ if [ "${1:-}" = --inner ]; then
         PIDS+=("$TPID")
         local ready="Serial Open:"
         [ -n "$port" ] || ready="UDPrx Bind 35070 true"
-        wait_for 3000 grep -q "$ready" "$OUT/$name.err" || { echo "bench: $name never showed '$ready'" >&2; exit 1; }
+        wait_for 3000 tolvane_up || { echo "bench: $name: Tolvane never showed '$ready'" >&2; exit 1; }
+    }
+    tolvane_up() { # false while starting; ends the scenario when Tolvane has gone
+        grep -q "$ready" "$OUT/$name.err" && return 0
+        kill -0 "$TPID" 2>/dev/null || { echo "failed: Tolvane ended while starting" >"$OUT/$name.status"; exit 1; }
+        return 1
     }
     # rtt PORT COUNT [RTT OPTION...]: the control program; NAME.status says how it went.
     rtt() {
@@ -124,9 +129,9 @@ if [ "${1:-}" = --inner ]; then
         # slowed-down bridge never finds echo and reply in one read.
         start_projector 50
         start_tolvane "$BIN" xcb "$PTY" valgrind --tool=callgrind --instr-atstart=no --callgrind-out-file="$OUT/profile.callgrind"
-        callgrind_control --instr=on "$TPID" >/dev/null
+        callgrind_control --instr=on "$TPID" >/dev/null 2>&1
         rtt 7000 500 --timeout-ms 5000 --warmup-ms 60000
-        callgrind_control --dump "$TPID" >/dev/null
+        callgrind_control --dump "$TPID" >/dev/null 2>&1
         stop_pid "$TPID" 100 || true
         # The dump holds the commands; the file written at exit only what came after.
         callgrind_annotate --inclusive=yes "$(ls -S "$OUT"/profile.callgrind* | head -n 1)" >"$OUT/profile.txt" 2>/dev/null

@@ -220,8 +220,10 @@ int connectTcp(const std::string &host, int port, double seconds = 5)
         pollfd p{fd, POLLOUT, 0};
         int error = errno == EINPROGRESS ? 0 : errno;
         socklen_t size = sizeof error;
-        if (!error && (poll(&p, 1, int(seconds * 1000)) != 1 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0))
+        if (!error && poll(&p, 1, int(seconds * 1000)) != 1)
             error = ETIMEDOUT;
+        else if (!error && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+            error = errno;
         if (error) {
             close(fd);
             errno = error;
@@ -653,7 +655,8 @@ std::string junkChunk(Random &r)
                r.from("abcdefghijklmnopqrstuvwxyz ?=.<>&;\t", r.between(0, 300)) +
                r.pick<std::string>({"", "\r\n", "\n", "\r"});
     if (kind < 0.55)
-        return r.pick<std::string>({lit("op model ?\0\xff junk"), lit("\0\0\0"), lit("op status ?\r\n\0op power = 0\r\n"),
+        return r.pick<std::string>({lit("op model ?\0\xff junk"), lit("\0\0\0"),
+                                    lit("op status ?\r\n\0op power = 0\r\n"),
                                     "\xff\xfe\xc3\x28\xe2\x82\x28\xf0\x28\x8c\xbc\xed\xa0\x80\xf4\x90\x80\x80",
                                     "op \xc3\xa9t\xc3\xa9 ?\r\n", "op \xe2\x82 ?\r\n", "\r\n", " \t \r\n \n"});
     if (kind < 0.60) // a line with no end for tens of kilobytes
@@ -676,7 +679,8 @@ std::string nonProbe(Random &r, bool markup)
         data = r.pick<std::string>({"?zz?", "?ZZ", "ZZ?", "? ZZ?", lit("\0?ZZ?"), lit("x\0?ZZ?"), lit("?Z\0Z?"), "",
                                     "%1%2%3", "?\xef\xbc\x9fZZ?", "\xff?ZZ\xff?"});
     else if (kind < 0.5 || markup)
-        data = r.real() < 0.85 ? r.pick(markupTexts()) : nested(r.pick<std::string>({"b", "div", "table", "list", "span"}), r.between(100, 2000));
+        data = r.real() < 0.85 ? r.pick(markupTexts())
+                               : nested(r.pick<std::string>({"b", "div", "table", "list", "span"}), r.between(100, 2000));
     else if (kind < 0.97)
         data = r.bytes(r.between(0, 1400));
     else
@@ -756,7 +760,8 @@ double roundTrip(Phase &ph, Conn &c, const std::string &command, const std::stri
         return secondsSince(t0);
     ++ph.counts["late_replies"];
     if (!release(ph, c, start, marker, 200))
-        ph.fail("no " + shown(marker) + " after " + shown(command) + " and 200 more commands (got " + shown(c.since(start)) + ")");
+        ph.fail("no " + shown(marker) + " after " + shown(command) + " and 200 more commands (got " +
+                shown(c.since(start)) + ")");
     return -1;
 }
 
@@ -895,7 +900,8 @@ int phaseCycles(const Options &o)
     for (long i = 0; i < o.whole("count", 2000); ++i) {
         if (ph.outOfTime() || ph.failures.size() > 5)
             break;
-        const std::string kind = r.pick<std::string>({"close", "reset", "send", "send-reset", "fight", "fight", "hold"});
+        const std::string kind =
+            r.pick<std::string>({"close", "reset", "send", "send-reset", "fight", "fight", "hold"});
         ++kinds[kind];
         if (kind == "fight") {
             fightsClosed += fight(ph, i);
@@ -963,7 +969,8 @@ int phaseMarkup(const Options &o)
             const size_t eq = set.find('=');
             std::string key = set.substr(0, eq), upper = key;
             std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
-            const double rtt = roundTrip(ph, c, "op " + key + " ?\r\n", "OP " + upper + "=" + set.substr(eq + 1) + "\r\n");
+            const double rtt =
+                roundTrip(ph, c, "op " + key + " ?\r\n", "OP " + upper + "=" + set.substr(eq + 1) + "\r\n");
             if (rtt >= 0)
                 rtts.push_back(rtt);
         }
@@ -972,8 +979,8 @@ int phaseMarkup(const Options &o)
         do
             value = r.pick(markupTexts());
         while (std::any_of(value.begin(), value.end(), [](char ch) { return ch & 0x80; }));
-        const std::string key = "m" + std::to_string(round);
-        const double rtt = roundTrip(ph, c, "op " + key + " = " + value + "\r\n", "OP M" + std::to_string(round) + "=" + value + "\r\n");
+        const std::string n = std::to_string(round);
+        const double rtt = roundTrip(ph, c, "op m" + n + " = " + value + "\r\n", "OP M" + n + "=" + value + "\r\n");
         if (rtt >= 0)
             rtts.push_back(rtt);
     }
@@ -1058,7 +1065,8 @@ int phaseUdp(const Options &o)
 {
     Phase ph(o, o.str("label", "udp"));
     Random r(o.whole("seed", 1));
-    const std::string state = o.need("state"), bridge = o.need("bridge"), bridge6 = o.str("bridge6"), mac = o.need("mac");
+    const std::string state = o.need("state"), bridge = o.need("bridge"), mac = o.need("mac");
+    const std::string bridge6 = o.str("bridge6");
     const bool markup = o.has("markup");
     const long count = o.whole("count", 10000);
     const double replyTimeout = o.num("reply-timeout", 10);
@@ -1168,13 +1176,15 @@ int benchRtt(const Options &o)
     const long count = o.whole("count", 0), gapMs = o.whole("gap-ms", 0), pid = o.whole("pid", 0);
     const long rssEvery = o.whole("rss-every", 0), warmup = o.whole("warmup", 10);
     const long maxStalls = o.whole("max-stalls", count / 4 + 50);
-    const int64_t timeout = int64_t(o.num("timeout-ms", 250) * 1e6), warmupWait = int64_t(o.num("warmup-ms", 1000) * 1e6);
+    const int64_t timeout = int64_t(o.num("timeout-ms", 250) * 1e6);
+    const int64_t warmupWait = int64_t(o.num("warmup-ms", 1000) * 1e6);
     if (!count)
         die("rtt needs --count");
     // The bridge closes its current client whenever an earlier one goes, so no port check goes
     // first: connections are tried until the bridge accepts, up to a minute.
     Conn c;
-    for (int attempt = 0; attempt < 600 && !c.open(o.str("host", "127.0.0.1"), int(o.whole("port", tcpPort))); ++attempt)
+    const int port = int(o.whole("port", tcpPort));
+    for (int attempt = 0; attempt < 600 && !c.open(o.str("host", "127.0.0.1"), port); ++attempt)
         usleep(100000);
     if (c.fd < 0)
         die(std::string("connect: ") + std::strerror(errno));
@@ -1232,7 +1242,8 @@ int benchRtt(const Options &o)
         if (res == TimedOut) {
             stalled[size_t(answered + 1)] = 1;
             if (++stalls > maxStalls || extra > 10) {
-                std::fprintf(stderr, "tvbench: command %ld: no reply in time, %ld stalls: giving up\n", answered + 1, stalls);
+                std::fprintf(stderr, "tvbench: command %ld: no reply in time, %ld stalls: giving up\n", answered + 1,
+                             stalls);
                 return 4;
             }
             sendOne();
@@ -1304,10 +1315,8 @@ int benchStream(const Options &o)
     const std::string target = o.need("target");
     const long seconds = o.whole("seconds", 60), bytes = o.whole("markup-bytes", 60000);
     const std::string kind = o.str("markup-kind", "div");
-    const std::string shell = nested(kind, 0);
-    const std::string markup = bytes > 0 ? nested(kind, std::max<long>(0, (bytes - long(shell.size())) /
-                                                                                (long(nested(kind, 1).size() - shell.size()))))
-                                         : std::string();
+    const long shell = long(nested(kind, 0).size()), level = long(nested(kind, 1).size()) - shell;
+    const std::string markup = bytes > 0 ? nested(kind, std::max<long>(0, (bytes - shell) / level)) : std::string();
     Conn c;
     for (int attempt = 0; attempt < 600 && !c.open(target); ++attempt)
         usleep(100000);
