@@ -18,7 +18,8 @@
 #   --stream-seconds N  seconds of markup datagrams, and as many without (default 60)
 #   --profile           count Tolvane's instructions per command (callgrind, 500 commands; default
 #                       in full runs, not with --quick)
-#   --only "A B"        only the scenarios whose names begin with these words (development)
+#   --only "A B"        only the scenarios whose names begin with these words (development): socat,
+#                       ser2net, tolvane-after, tolvane-before, gap-, discovery-, long-, stream-, profile
 #   --nice N            run the bridges at this nice level (default: unchanged)
 #
 # The projector answers 2 ms after each command, its bytes paced at 115,200 baud. Every scenario
@@ -171,6 +172,7 @@ done
 
 packages=(socat ser2net python3)
 [ $profile -eq 1 ] && packages+=(valgrind)
+scripts/deps.sh
 scripts/deps.sh "${packages[@]}"
 
 BUILD=build
