@@ -18,16 +18,18 @@
 # URLs, thousands of nested tags); a checkpoint after each (exact "op model ?" answer, exact probe
 # reply with the counter going on); the device unplugged while commands and probes keep coming. The
 # unplug leaves the "Critical Error" box up (offscreen, nobody closes it): the bridge must go on
-# working inside the box's event loop.
+# working inside the box's event loop. The traffic comes from bench/tvbench.cpp.
 # Limits: every probe answered within 10 s, every TCP chunk read within 30 s, every device answer let
 # out (late ones by further commands, as the bridge takes one device line per arrival of data).
 # Findings: any limit missed, a wrong or missing answer, a file, device or URL opened (strace, and a
 # listener on the URL's address), the bridge gone, a sanitizer report. Latencies are reported.
-# Needs root (network namespaces), python3, strace.
+# Needs root (network namespaces), cmake and a C++ compiler (for tvbench), strace.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/lib/bridge.sh"
+source "$root/scripts/lib/proc.sh"
+source "$root/bench/lib.sh"
 short=0
 bin=
 seed=
@@ -58,12 +60,14 @@ seed=${seed:-$(date +%s)}
 # Everything below runs in a network namespace of our own: the bridge answers probes with broadcasts.
 if [ -z "${TOLVANE_SOAK_INNER:-}" ]; then
     unshare -n true 2>/dev/null || { echo "soak: cannot create a network namespace (needs root)" >&2; exit 2; }
+    tvbench=$(tvbench_build "$bin/..") || { echo "soak: tvbench did not build" >&2; exit 2; }
     args=(--bin "$bin" --seed "$seed")
     [ $short -eq 1 ] && args+=(--short)
     [ $use_strace -eq 1 ] && [ -n "$(command -v strace)" ] || args+=(--no-strace)
     [ $keep -eq 1 ] && args+=(--keep)
-    exec env TOLVANE_SOAK_INNER=1 unshare -n bash "$0" "${args[@]}"
+    exec env TOLVANE_SOAK_INNER="$tvbench" unshare -n bash "$0" "${args[@]}"
 fi
+tvbench=$TOLVANE_SOAK_INNER
 
 if [ $short -eq 1 ]; then
     tcp_bytes=$((256 * 1024)) datagrams=2500 cycles=300 markup_rounds=1 markup_datagrams=300 budget=200
@@ -73,32 +77,16 @@ fi
 deadline=$((SECONDS + budget))
 
 work=$(mktemp -d /tmp/tolvane-soak.XXXXXX)
-results=$work/results.jsonl
+results=$work/results.txt
 pids=()      # every process started here, stopped by PID on exit
 failures=()
 bridge_pid=
-projector_pid=
-peer_pid=
-
-stop_pid() { # PID: its children first, then itself; TERM, then KILL after 3 s
-    local pid=$1 child
-    for child in $(cat /proc/"$pid"/task/*/children 2>/dev/null); do
-        stop_pid "$child"
-    done
-    kill -TERM "$pid" 2>/dev/null || return 0
-    for _ in $(seq 30); do
-        kill -0 "$pid" 2>/dev/null || return 0
-        sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null || true
-}
+PEER_PID=
 cleanup() {
     local pid
-    [ -n "$bridge_pid" ] && stop_pid "$bridge_pid"
-    for pid in "${pids[@]}"; do
-        stop_pid "$pid"
+    for pid in $bridge_pid "${pids[@]}" $PEER_PID; do
+        stop_pid "$pid" || true # a failing wait must not end the clean-up
     done
-    wait 2>/dev/null || true
     if [ $keep -eq 1 ] || [ ${#failures[@]} -gt 0 ]; then
         echo "soak: logs kept in $work"
     else
@@ -110,16 +98,14 @@ trap 'exit 130' INT TERM
 
 fail() { echo "FAIL: $*"; failures+=("$*"); }
 left() { local l=$((deadline - SECONDS)); [ $l -gt 5 ] || l=5; echo $l; }
-driver() { # [--peer] SUBCOMMAND ARGS...: the traffic helper, in our namespace or the peer's
+driver() { # [--peer] PHASE OPTION...: one phase of traffic, from here or from the peer's namespace
     local ns=()
     if [ "$1" = --peer ]; then
-        ns=(nsenter --net=/proc/$peer_pid/ns/net)
+        ns=("${PEER[@]}")
         shift
     fi
-    local sub=$1
-    shift
-    timeout -k 5 "$(left)" "${ns[@]}" python3 "$root/bench/soak/driver.py" --results "$results" \
-        --seed "$seed" --budget "$(left)" --projector-log "$work/projector.log" "$sub" "$@"
+    timeout -k 5 "$(left)" "${ns[@]}" "$tvbench" "$@" --results "$results" --seed "$seed" --budget "$(left)" \
+        --projector-log "$work/projector.log"
 }
 
 echo "soak: $([ $short -eq 1 ] && echo short || echo full) run, seed $seed, binaries from $bin"
@@ -129,24 +115,11 @@ else
     echo "soak: not a sanitizer build: behaviour is checked, memory errors would go unseen"
 fi
 
-# --- Two namespaces and a veth pair: the bridge here (10.203.0.1), the discovery client over there.
+# --- The bridge here (10.203.0.1), the discovery client and the URL trap in a second namespace.
 ip link set lo up
-unshare -n sleep $((budget + 120)) &
-peer_pid=$!
-pids+=("$peer_pid")
-sleep 0.1
-ip link add sk0 type veth peer name sk1 netns "$peer_pid"
-ip addr add 10.203.0.1/24 dev sk0
+peer_netns sk0 10.203.0.1 10.203.0.2 $((budget + 120))
 ip -6 addr add fd42:203::1/64 dev sk0 nodad
-ip link set sk0 up
-# The limited broadcast the reply goes to needs a route out of this namespace.
-ip route add default dev sk0
-nsenter --net=/proc/$peer_pid/ns/net sh -c '
-    ip link set lo up
-    ip addr add 10.203.0.2/24 dev sk1
-    ip -6 addr add fd42:203::2/64 dev sk1 nodad
-    ip link set sk1 up'
-mac=$(ip -o link show sk0 | awk '{ for (i = 1; i < NF; i++) if ($i == "link/ether") print toupper($(i + 1)) }')
+"${PEER[@]}" ip -6 addr add fd42:203::2/64 dev sk0-peer nodad
 
 # --- The virtual projector, with markup in some of its answers.
 markup_sets=(
@@ -157,13 +130,9 @@ markup_sets=(
     "deep=$(printf '<b>%.0s' $(seq 2000))deep"
     "tables=$(printf '<table><tr><td>%.0s' $(seq 300))cell"
 )
-set_args=()
-for s in "${markup_sets[@]}"; do
-    set_args+=(--set "$s")
-done
 # Paced like a serial line, answering 30 ms after the echo: the bridge takes one line per arrival of
 # data (by design), so lines that arrive in one read wait for later arrivals; pacing keeps them apart.
-"$bin/virtual-projector" --log "$work/projector.log" --baud 115200 --delay 30 "${set_args[@]}" \
+"$bin/virtual-projector" --log "$work/projector.log" --baud 115200 --delay 30 "${markup_sets[@]/#/--set=}" \
     >"$work/projector.out" 2>"$work/projector.err" &
 projector_pid=$!
 pids+=("$projector_pid")
@@ -187,20 +156,19 @@ QT_QPA_PLATFORM=offscreen QT_MESSAGE_PATTERN="%{time boot} %{message}" XDG_DATA_
     "${launch[@]}" "$bin/tolvane" >"$work/tolvane.log" 2>&1 &
 launcher_pid=$!
 pids+=("$launcher_pid")
-# The bridge itself, below the shell and strace that started it.
-bridge_pid=
-for _ in $(seq 100); do
-    queue=("$launcher_pid")
-    while [ ${#queue[@]} -gt 0 ] && [ -z "$bridge_pid" ]; do
-        p=${queue[0]}
-        queue=("${queue[@]:1}")
-        [ "$(readlink "/proc/$p/exe" 2>/dev/null)" = "$bin/tolvane" ] && bridge_pid=$p
-        queue+=($(cat /proc/"$p"/task/*/children 2>/dev/null))
+# The bridge itself: strace's child when traced.
+bridge_pid=$launcher_pid
+tracee() {
+    local p
+    for p in $(cat /proc/"$launcher_pid"/task/*/children 2>/dev/null); do
+        [ "$(readlink "/proc/$p/exe")" = "$bin/tolvane" ] && bridge_pid=$p && return 0
     done
-    [ -n "$bridge_pid" ] && break
-    sleep 0.05
-done
-[ -n "$bridge_pid" ] || { fail "the bridge did not start"; exit 1; }
+    return 1
+}
+if [ $use_strace -eq 1 ] && ! wait_for 100 tracee; then
+    fail "the bridge did not start"
+    exit 1
+fi
 driver wait-listen || { fail "the bridge never listened on TCP 7000"; cat "$work/tolvane.log"; exit 1; }
 echo "soak: bridge pid $bridge_pid on $pty, up in $(awk -v a="$start_time" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }') s"
 
@@ -213,7 +181,7 @@ alive() {
     kill -0 "$bridge_pid" 2>/dev/null && [ "$(awk '{ print $3 }' "/proc/$bridge_pid/stat")" != Z ]
 }
 sanitizers_quiet() { ! compgen -G "$work/san/*" >/dev/null; }
-udp() { driver --peer udp --bridge 10.203.0.1 --bridge6 fd42:203::1 --mac "$mac" --state "$work/counter" "$@"; }
+udp() { driver --peer udp --bridge 10.203.0.1 --bridge6 fd42:203::1 --mac "$PEER_MAC" --state "$work/counter" "$@"; }
 
 checkpoint() { # NAME [--device-gone]
     local name=$1
@@ -221,9 +189,9 @@ checkpoint() { # NAME [--device-gone]
     sanitizers_quiet || fail "$name: sanitizer report"
     udp --count 1 --label "$name-probe" || fail "$name: the probe was not answered exactly"
     if [ "${2:-}" = --device-gone ]; then
-        driver command --send 'op model ?\r\n' || fail "$name: the command was not read"
+        driver command --send $'op model ?\r\n' || fail "$name: the command was not read"
     else
-        driver command --send 'op model ?\r\n' --expect 'OP MODEL=KT5520M\r\n' \
+        driver command --send $'op model ?\r\n' --expect $'OP MODEL=KT5520M\r\n' \
             || fail "$name: \"op model ?\" was not answered exactly"
     fi
     alive || fail "$name: the bridge is gone"
@@ -271,8 +239,7 @@ ls -l "/proc/$bridge_pid/fd" 2>/dev/null | awk '{ print $NF }' | grep '^/' | gre
     | sed 's/^/  open: /' || true
 
 alive || fail "the bridge is not alive at the end"
-stop_pid "$bridge_pid"
-wait "$launcher_pid" 2>/dev/null || true
+stop_pid "$launcher_pid" || true
 bridge_pid=
 
 if ! sanitizers_quiet; then
@@ -301,25 +268,8 @@ if [ $use_strace -eq 1 ]; then
         | sort | uniq -c | sort -rn | head -n 15 | sed 's/^/   /'
 fi
 
-echo "=== Summary (seed $seed, $SECONDS s; latencies p50/p99/max in ms, count)"
-python3 - "$results" <<'EOF'
-import json, sys
-names = {"drain": "TCP read", "command_rtt": "command round trip", "reply_rtt": "device reply", "probe_to_reply": "probe reply",
-         "read_latency": "command read", "rtt_ms": "round trip", "read_ms": "read"}
-for line in open(sys.argv[1]):
-    r = json.loads(line)
-    parts = []
-    for key, label in names.items():
-        v = r.get(key)
-        if isinstance(v, dict) and v.get("n"):
-            parts.append("%s %s/%s/%s (%d)" % (label, v["p50_ms"], v["p99_ms"], v["max_ms"], v["n"]))
-        elif isinstance(v, (int, float)):
-            parts.append("%s %s" % (label, v))
-    for key in ("late_replies", "backlog_flushes"):
-        if r.get(key):
-            parts.append("%s %d" % (key.replace("_", " "), r[key]))
-    print("  %-20s %6.1f s  %s" % (r["phase"], r["seconds"], "; ".join(parts)))
-EOF
+echo "=== Summary (seed $seed, $SECONDS s; latencies p50/p99/max, count)"
+cat "$results"
 if [ ${#failures[@]} -gt 0 ]; then
     echo "soak: FAILED (${#failures[@]}):"
     printf '  %s\n' "${failures[@]}"

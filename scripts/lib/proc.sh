@@ -8,7 +8,7 @@ stop_pid() {
     for child in $(cat /proc/"$pid"/task/*/children 2>/dev/null); do
         stop_pid "$child" "$tenths"
     done
-    kill -TERM "$pid" 2>/dev/null || { wait "$pid" 2>/dev/null; return 0; }
+    kill -TERM "$pid" 2>/dev/null || { wait "$pid" 2>/dev/null || true; return 0; }
     local i
     for ((i = 0; i < tenths; i++)); do
         kill -0 "$pid" 2>/dev/null || break

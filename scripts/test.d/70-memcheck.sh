@@ -13,6 +13,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/lib/bridge.sh"
 source "$root/scripts/lib/proc.sh"
 source "$root/scripts/lib/xvfb.sh"
+source "$root/bench/lib.sh"
 bin=${TOLVANE_BUILD:-$root/build}/bin
 budget=${MEMCHECK_BUDGET:-600}
 
@@ -39,7 +40,8 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; failed=1; }
-driver() { python3 "$root/bench/soak/driver.py" --budget 60 --seed 7 --projector-log "$work/projector.log" "$@"; }
+tvbench=$(tvbench_build "$bin/..")
+driver() { "$tvbench" "$@" --budget 60 --seed 7 --projector-log "$work/projector.log"; }
 
 # One namespace; the veth pair gives the limited broadcast of the discovery reply somewhere to go, and
 # the local listener gets its copy.
@@ -63,13 +65,13 @@ case $pty in /dev/pts/*) ;; *) fail "virtual-projector printed no pty path"; exi
 write_tolvane_ini "$work/data" "$pty" 115200
 
 # Under Xvfb whatever the caller set (test.sh runs everything else offscreen).
-# Suppressions cover system libraries only (bench/soak/memcheck.supp); our code is never suppressed.
+# Suppressions cover system libraries only (bench/memcheck.supp); our code is never suppressed.
 start=$SECONDS
 QT_QPA_PLATFORM=xcb QT_XCB_GL_INTEGRATION=none XDG_DATA_HOME=$work/data XDG_RUNTIME_DIR=$work TOLVANE_SERIAL_PORTS=$pty \
 DBUS_SESSION_BUS_ADDRESS=unix:path=$work/no-bus \
     valgrind --tool=memcheck --error-exitcode=97 --leak-check=full --show-leak-kinds=definite \
     --errors-for-leak-kinds=none --num-callers=40 --fullpath-after="$root/" \
-    --suppressions="$root/bench/soak/memcheck.supp" --gen-suppressions=all --log-file="$work/memcheck.log" \
+    --suppressions="$root/bench/memcheck.supp" --gen-suppressions=all --log-file="$work/memcheck.log" \
     "$bin/tolvane" >"$work/tolvane.log" 2>&1 &
 bridge_pid=$!
 
@@ -78,18 +80,18 @@ driver wait-listen || { fail "the bridge never listened on TCP 7000"; exit 1; }
 echo "  listening after $((SECONDS - start)) s"
 
 echo "=== memcheck: traffic"
-driver command --send 'op model ?\r\n' --expect 'OP MODEL=KT5520M\r\n' || fail "\"op model ?\" not answered exactly"
+driver command --send $'op model ?\r\n' --expect $'OP MODEL=KT5520M\r\n' || fail "\"op model ?\" not answered exactly"
 driver udp --count 40 --bridge 10.205.0.1 --mac "$mac" --state "$work/counter" --reply-timeout 20 || fail "datagrams"
 driver udp --count 10 --markup --bridge 10.205.0.1 --mac "$mac" --state "$work/counter" --reply-timeout 20 || fail "markup datagrams"
 driver tcp-flood --bytes 20000 --rtt-every 10000 || fail "junk over TCP"
 driver markup --rounds 1 --set='img=<img src="/dev/zero"><b><i>deep</i></b>' || fail "markup over TCP and from the device"
 driver cycles --count 30 || fail "connection cycles"
-driver command --send 'op status ?\r\n' --expect 'OP STATUS=1\r\n' || fail "\"op status ?\" not answered exactly"
+driver command --send $'op status ?\r\n' --expect $'OP STATUS=1\r\n' || fail "\"op status ?\" not answered exactly"
 
 echo "=== memcheck: the device goes away"
 kill -TERM "$projector_pid"
 python3 "$root/scripts/lib/wmclose.py" "$bridge_pid" "Critical Error" --wait 120 || fail "no \"Critical Error\" box"
-driver command --send 'op status ?\r\n' || fail "a command after the loss was not read"
+driver command --send $'op status ?\r\n' || fail "a command after the loss was not read"
 
 echo "=== memcheck: the window closes"
 python3 "$root/scripts/lib/wmclose.py" "$bridge_pid" "Tolvane" --wait 120 || fail "the main window was not found"
