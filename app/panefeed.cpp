@@ -68,20 +68,24 @@ void PaneFeed::standBack()
 void PaneFeed::goAhead()
 {
     holdUntil = 0;
-    lastCommand = clock.nsecsElapsed();
+}
+
+void PaneFeed::echoed()
+{
+    lastEcho = clock.nsecsElapsed();
     if (paintWaiting)
         paintTimer.start(0);
 }
 
-// While replies flow, a repaint (milliseconds of work) waits for the moment a command has gone to the
-// device, which then needs a while to answer; but never for long.
+// While replies flow, a repaint (a millisecond or more) waits for the device's echo of a command: its
+// answer follows a while later, and until then no other line can be waiting behind it. Never long.
 bool PaneFeed::paintWaits() const
 {
     const qint64 now = clock.nsecsElapsed();
     const bool flowing = now - lastReply < flowMs * 1000000LL;
-    const bool commandJustWent = now - lastCommand < 500000;
+    const bool justEchoed = now - lastEcho < 300000;
     const bool overdue = now - lastThaw > (paintIntervalMs + maxPaintWaitMs) * 1000000LL;
-    return flowing && !commandJustWent && !overdue;
+    return flowing && !justEchoed && !overdue;
 }
 
 // True while standing back; the oldest entry's age ends it.
@@ -100,7 +104,7 @@ bool PaneFeed::holding()
 
 int PaneFeed::holdLeftMs() const
 {
-    return int(qBound<qint64>(1, (holdUntil - clock.nsecsElapsed() + 999999) / 1000000, afterPaintHoldMs));
+    return int(qBound<qint64>(1, (holdUntil - clock.nsecsElapsed() + 999999) / 1000000, holdMs));
 }
 
 int PaneFeed::queued() const
@@ -264,13 +268,12 @@ void PaneFeed::thaw()
         paintTimer.start(maxPaintWaitMs);
         return;
     }
+    // One pane per turn of the event loop: each repaint is a short stretch of work.
     lastThaw = clock.nsecsElapsed();
-    // The repaint takes the device's answering time after this command; entries wait for the next.
-    if (lastThaw - lastReply < flowMs * 1000000LL)
-        holdUntil = lastThaw + afterPaintHoldMs * 1000000LL;
-    for (int pane = 0; pane < PaneCount; ++pane) {
-        if (frozen[pane])
-            panes[pane]->setUpdatesEnabled(true);
-        frozen[pane] = false;
-    }
+    const int pane = frozen[nextPaint] ? nextPaint : 1 - nextPaint;
+    nextPaint = 1 - pane;
+    frozen[pane] = false;
+    panes[pane]->setUpdatesEnabled(true);
+    if (frozen[nextPaint])
+        paintTimer.start(0);
 }

@@ -43,9 +43,11 @@ public:
     // work stands back for holdMs so that command is not held up. Entries never wait longer than
     // maxDelayMs for this.
     void standBack();
-    // A command has just gone to the device, which takes a while to answer: the best moment for pane
+    // A command has just gone to the device, which takes a while to answer: a good moment for pane
     // work, so it ends the standing back.
     void goAhead();
+    // The device has echoed a command: the moment for a repaint, which waits for one while replies flow.
+    void echoed();
 
     // While a traffic handler runs an event pass of its own, pane work waits: the pass stays short, so
     // the device data Qt reads meanwhile without announcing it is never more than a byte or two.
@@ -64,9 +66,8 @@ public:
     static constexpr qint64 sliceBudgetNs = 500000; // work per turn of the event loop
     static constexpr int sliceMaxEntries = 32;
     static constexpr int paintIntervalMs = 40; // at most 25 repaints a second
-    static constexpr int maxPaintWaitMs = 60;
+    static constexpr int maxPaintWaitMs = 200;
     static constexpr int flowMs = 50; // replies this close together are a flow
-    static constexpr int afterPaintHoldMs = 5;
     static constexpr int holdMs = 1;
     static constexpr int maxDelayMs = 100;
     static constexpr int importsAhead = 2; // heavy entries handed to the worker and not yet shown
@@ -103,6 +104,7 @@ private:
     int importing = 0;   // entries handed to the worker and not yet shown
     bool cursorBehind[PaneCount] = {false, false};
     bool frozen[PaneCount] = {false, false};
+    int nextPaint = TcpPane;
     int quiet = 0; // Quiet scopes open
     QTimer sliceTimer;
     QTimer paintTimer;
@@ -110,7 +112,7 @@ private:
     qint64 lastThaw = 0;  // ns on clock
     qint64 holdUntil = 0; // ns on clock
     qint64 lastReply = -(qint64(1) << 62);
-    qint64 lastCommand = -(qint64(1) << 62);
+    qint64 lastEcho = -(qint64(1) << 62);
     bool paintWaiting = false;
 
     QThread importThread;
