@@ -186,10 +186,8 @@ void MainWindow::readSerialData()
     const QString prefix = QStringLiteral("&lt;&lt;&lt;");
 
     const serialreply::Kind kind = serialreply::classify(lineText, lastCommand);
-    if (kind == serialreply::Kind::Echo) {
-        panes->echoed();
+    if (kind == serialreply::Kind::Echo)
         return;
-    }
     if (kind == serialreply::Kind::Reply) {
         const qint64 announced = serial->bytesAvailable(); // this notification's own leftover waits
         TRACE << "Got OP response:" << line;

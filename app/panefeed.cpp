@@ -68,24 +68,20 @@ void PaneFeed::standBack()
 void PaneFeed::goAhead()
 {
     holdUntil = 0;
-}
-
-void PaneFeed::echoed()
-{
-    lastEcho = clock.nsecsElapsed();
+    lastCommand = clock.nsecsElapsed();
     if (paintWaiting)
         paintTimer.start(0);
 }
 
-// While replies flow, a repaint (a millisecond or more) waits for the device's echo of a command: its
-// answer follows a while later, and until then no other line can be waiting behind it. Never long.
+// While replies flow, a repaint (a millisecond or so) waits for a command to go to the device: the
+// device's answer takes a while, and work done by then delays nothing. Never for long.
 bool PaneFeed::paintWaits() const
 {
     const qint64 now = clock.nsecsElapsed();
     const bool flowing = now - lastReply < flowMs * 1000000LL;
-    const bool justEchoed = now - lastEcho < 300000;
+    const bool commandJustWent = now - lastCommand < 500000;
     const bool overdue = now - lastThaw > (paintIntervalMs + maxPaintWaitMs) * 1000000LL;
-    return flowing && !justEchoed && !overdue;
+    return flowing && !commandJustWent && !overdue;
 }
 
 // True while standing back; the oldest entry's age ends it.

@@ -43,11 +43,9 @@ public:
     // work stands back for holdMs so that command is not held up. Entries never wait longer than
     // maxDelayMs for this.
     void standBack();
-    // A command has just gone to the device, which takes a while to answer: a good moment for pane
-    // work, so it ends the standing back.
+    // A command has just gone to the device, which takes a while to answer: the moment for pane work
+    // and repaints, so it ends the standing back.
     void goAhead();
-    // The device has echoed a command: the moment for a repaint, which waits for one while replies flow.
-    void echoed();
 
     // While a traffic handler runs an event pass of its own, pane work waits: the pass stays short, so
     // the device data Qt reads meanwhile without announcing it is never more than a byte or two.
@@ -112,7 +110,7 @@ private:
     qint64 lastThaw = 0;  // ns on clock
     qint64 holdUntil = 0; // ns on clock
     qint64 lastReply = -(qint64(1) << 62);
-    qint64 lastEcho = -(qint64(1) << 62);
+    qint64 lastCommand = -(qint64(1) << 62);
     bool paintWaiting = false;
 
     QThread importThread;
