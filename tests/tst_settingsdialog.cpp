@@ -1,4 +1,7 @@
+// The serial settings dialog: the port list (through TOLVANE_SERIAL_PORTS, never a real device) and
+// Tolvane.ini. The listed paths are never opened by the dialog.
 #include "tests/support/boxcatcher.h"
+#include "core/portlist.h"
 #include "settings/settingsdialog.h"
 #include "tests/support/testenv.h"
 
@@ -13,8 +16,6 @@
 #include <QPushButton>
 #include <QtTest>
 
-// The serial settings dialog: the port list (through TOLVANE_SERIAL_PORTS, never a real device) and
-// Tolvane.ini. The listed paths are never opened by the dialog.
 namespace {
 
 QComboBox *box(const SettingsDialog &d, const char *name) { return d.findChild<QComboBox *>(QLatin1String(name)); }
@@ -69,7 +70,7 @@ private slots:
     void init()
     {
         QFile::remove(testenv::iniFile());
-        qputenv("TOLVANE_SERIAL_PORTS", "/tmp/fakeA,/tmp/fakeB");
+        qputenv("TOLVANE_SERIAL_PORTS", " /tmp/fakeA , ,/tmp/fakeB,"); // blanks and empty entries dropped
     }
 
     void defaultsAndNoPortBox()
@@ -101,6 +102,10 @@ private slots:
         QCOMPARE(label(d, "vidLabel"), QStringLiteral("Vendor Identifier: N/A"));
         QVERIFY(QMetaObject::invokeMethod(&d, "showPortInfo", Q_ARG(int, -1)));
         QCOMPARE(label(d, "locationLabel"), QStringLiteral("Location: /tmp/fakeB"));
+
+        // What the system tells of a real adapter: identifiers in lower-case hexadecimal.
+        portlist::Port usb{"COM1", "", "FTDI", "", "\\\\.\\COM1", 0xABCD, 0x000f};
+        QCOMPARE(portlist::itemData(usb), (QStringList{"COM1", "N/A", "FTDI", "N/A", "\\\\.\\COM1", "abcd", "f"}));
     }
 
     void readINI_data()
@@ -114,7 +119,7 @@ private slots:
             << "Com3 9600=9600 8=8 N=0 1=1 None=0 echo" << "(none) 9600 8 (none) 1 None" << true << false;
         QTest::newRow("written by the program: Even, 1.5, RTS/CTS, echo false") << "saved-chosen.ini"
             << "/tmp/fakeB 38400=38400 7=7 Even=2 1.5=3 RTS/CTS=1 no-echo" << "/tmp/fakeB 38400 7 Even 1.5 RTS/CTS" << false << false;
-        QTest::newRow("hand-edited parity 2, echo yes") << "settings-parity-number.ini"
+        QTest::newRow("hand-edited parity 2, echo no (still on)") << "settings-parity-number.ini"
             << "/tmp/fakeA 19200=19200 5=5 2=2 2=2 XON/XOFF=2 echo" << "/tmp/fakeA 19200 5 (none) 2 XON/XOFF" << false << false;
         QTest::newRow("unlisted baud rate, echo 0") << "settings-baud-unlisted.ini"
             << "Com3 57600=57600 8=8 N=0 1=1 None=0 no-echo" << "(none) (none) 8 (none) 1 None" << true << true;
