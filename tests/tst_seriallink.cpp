@@ -4,6 +4,7 @@
 #include "tests/support/bridgerig.h"
 #include "tests/support/ptydevice.h"
 
+#include "core/netinfo.h"
 #include "core/product.h"
 #include "core/version.h"
 
@@ -68,14 +69,13 @@ private slots:
         QFETCH(QString, state);
         QVERIFY(open(line));
         const QString path = device->slavePath();
-        QCOMPARE(bridge->status(), QStringLiteral("Connected to %1 : %2, %3, %4, %5, %6")
-                                       .arg(path, line.baudRate, line.dataBits, line.parity, line.stopBits, line.flowControl));
-        QCOMPARE(bridge->label()->text(),
-                 QStringLiteral("%1:%2,%3,%4,%5").arg(path, line.baudRate, line.dataBits, line.parity, line.stopBits));
+        const QStringList shown{line.baudRate, line.dataBits, line.parity, line.stopBits, line.flowControl};
+        QCOMPARE(bridge->status(), "Connected to " + path + " : " + shown.join(", "));
+        QCOMPARE(bridge->label()->text(), path + ":" + shown.mid(0, 4).join(","));
+        QCOMPARE(bridge->window->windowTitle(), QStringLiteral("%1-%2 UDPRX@%3/IP@%4 >>>%5")
+                     .arg(QLatin1String(product::appName), QLatin1String(version::number)).arg(product::udpRxPort)
+                     .arg(bridge->window->getLocalNetInfo(netinfo::Ipv4Addresses).first(), path));
         QVERIFY(bridge->editor()->isEnabled());
-        const QString title = bridge->window->windowTitle();
-        const QString start = QStringLiteral("%1-%2 UDPRX@%3/IP@").arg(QLatin1String(product::appName), QLatin1String(version::number)).arg(product::udpRxPort);
-        QVERIFY2(title.startsWith(start) && title.endsWith(" >>>" + path), qPrintable(title));
 
         termios t {};
         QVERIFY(device->attributes(&t));
@@ -202,8 +202,6 @@ private slots:
         QFETCH(QByteArray, answer);
         rig::noPorts();
         bridge = std::make_unique<rig::Bridge>();
-        QCOMPARE(bridge->boxes.count(), 1);
-        QCOMPARE(bridge->boxes.last().title, QStringLiteral("Serial Port Not Available"));
         QVERIFY(bridge->connectClient());
         bridge->send(sent);
         QTRY_COMPARE(bridge->fromBridge, answer);
