@@ -1,28 +1,21 @@
 #pragma once
 
 // A whole bridge for end-to-end tests: the INI file, the port list override, a box catcher, the main
-// window and a real TCP client on the bridge's port. Header-only.
+// window and a real TCP client on the bridge's port.
 
 #include "tests/support/boxcatcher.h"
 #include "app/mainwindow.h"
 #include "core/product.h"
 #include "tests/support/testenv.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QFileInfo>
-#include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QSerialPort>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTcpSocket>
-#include <QTest>
 
-#include <functional>
 #include <memory>
 
 namespace rig {
@@ -32,15 +25,14 @@ template <typename Condition>
 bool waitFor(Condition condition, int timeoutMs = testenv::patience) { return QTest::qWaitFor(condition, timeoutMs); }
 
 struct LineSettings {
-    QString baudRate = QStringLiteral("9600"), dataBits = QStringLiteral("8"), parity = QStringLiteral("None"),
-            stopBits = QStringLiteral("1"), flowControl = QStringLiteral("None");
+    QString baudRate = "9600", dataBits = "8", parity = "None", stopBits = "1", flowControl = "None";
 };
 
-// The ports the bridge will list, and the one its INI file names.
+// The ports the bridge will list, and the one its INI file names (through QSettings, whose cache
+// would not notice a file rewritten behind its back within the same millisecond).
 inline void usePort(const QString &listed, const QString &iniPort, const LineSettings &line = LineSettings())
 {
     qputenv("TOLVANE_SERIAL_PORTS", listed.toLocal8Bit());
-    QDir().mkpath(QFileInfo(testenv::iniFile()).absolutePath());
     QFile::remove(testenv::iniFile());
     QSettings file(testenv::iniFile(), QSettings::IniFormat);
     const QStringList values{iniPort, line.baudRate, line.dataBits, line.parity, line.stopBits, line.flowControl};
@@ -96,11 +88,12 @@ struct Bridge {
     }
 
     QSerialPort *port() const { return window->findChild<QSerialPort *>(); }
-    QString serialPane() const { return window->findChild<QPlainTextEdit *>(QStringLiteral("plainTextEditSerial"))->toPlainText(); }
-    QString tcpPane() const { return window->findChild<QPlainTextEdit *>(QStringLiteral("plainTextEditTCP"))->toPlainText(); }
+    QString pane(const char *name) const { return window->findChild<QPlainTextEdit *>(name)->toPlainText(); }
+    QString serialPane() const { return pane("plainTextEditSerial"); }
+    QString tcpPane() const { return pane("plainTextEditTCP"); }
     QString status() const { return window->statusBar()->currentMessage(); }
-    QLabel *label() const { return window->findChild<QLabel *>(QStringLiteral("labelSerialPort")); }
-    QLineEdit *editor() const { return window->findChild<QLineEdit *>(QStringLiteral("lineEditSerial")); }
+    QLabel *label() const { return window->findChild<QLabel *>("labelSerialPort"); }
+    QLineEdit *editor() const { return window->findChild<QLineEdit *>("lineEditSerial"); }
 };
 
 // The pane's lines, trimmed, after the initial text if it is still there.
