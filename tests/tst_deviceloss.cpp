@@ -1,20 +1,14 @@
 // The device going away: unplugged under live traffic, gone when the port is reopened, and plugged
 // back in through the settings dialog. Real TCP sockets and a pseudo-terminal played by the test.
 #include "tests/support/bridgerig.h"
-#include "tests/support/ptydevice.h"
-
-#include "core/product.h"
 #include "net/myudprx.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QUdpSocket>
-
-#include <memory>
 
 namespace {
 
@@ -36,31 +30,15 @@ int watchers(QSerialPort *port)
 
 } // namespace
 
-class TestDeviceLoss : public QObject
+class TestDeviceLoss : public QObject, rig::DeviceBridge
 {
     Q_OBJECT
 
+    // The name the bridge knows the device by: a link of our own, so a device plugged back in gets
+    // its old name whatever terminal the system hands out.
     QTemporaryDir names;
-    std::unique_ptr<PtyDevice> device;
-    std::unique_ptr<rig::Bridge> bridge;
+    const QString alias = names.filePath(QStringLiteral("ttyProjector"));
 
-    // The name the bridge knows a device by: a link of our own, as /dev/serial/by-id gives a real
-    // adapter, so a device plugged back in gets its old name whatever terminal the system hands out.
-    QString stableName(const PtyDevice &d)
-    {
-        const QString name = names.filePath(QStringLiteral("ttyProjector"));
-        QFile::remove(name);
-        return QFile::link(d.slavePath(), name) ? name : QString();
-    }
-    // A bridge with the device's line open and a TCP client connected.
-    bool open()
-    {
-        device = std::make_unique<PtyDevice>();
-        const QString name = stableName(*device);
-        rig::usePort(name, name);
-        bridge = std::make_unique<rig::Bridge>();
-        return device->isValid() && !name.isEmpty() && bridge->port()->isOpen() && bridge->connectClient();
-    }
     bool lossBoxShown(int count)
     {
         return rig::waitFor([&] { return bridge->boxes.count() == count && !bridge->port()->isOpen(); })
@@ -69,11 +47,7 @@ class TestDeviceLoss : public QObject
     }
 
 private slots:
-    void cleanup()
-    {
-        bridge.reset();
-        device.reset();
-    }
+    void cleanup() { close(); }
 
     void lossIsReportedOnceWhileTheNetworkGoesOn_data()
     {
@@ -135,8 +109,8 @@ private slots:
         QVERIFY(open());
         // Apply with a port that is gone: the old one closes, the new one fails. A command that
         // arrives while the box is up finds the port closed.
-        QTemporaryDir dir;
-        rig::usePort(device->slavePath() + QLatin1Char(',') + dir.filePath("gone"), dir.filePath("gone"));
+        const QString gone = names.filePath(QStringLiteral("gone"));
+        rig::usePort(device->slavePath() + "," + gone, gone);
         bool openDuringBox = true;
         bool loggedDuringBox = false;
         bridge->boxes.whileOpen = [&](const BoxCatcher::Box &) {
@@ -170,7 +144,7 @@ private slots:
     void pluggedBackInWorksAfterApply()
     {
         QFETCH(bool, sameName);
-        QVERIFY(open());
+        QVERIFY(open({}, alias));
         const QString oldName = bridge->port()->portName();
 
         // Plugged in while the bridge still holds the old line, the new adapter gets a new terminal.
@@ -182,7 +156,7 @@ private slots:
         bridge->boxes.whileOpen = nullptr;
         QFile::remove(oldName); // the link goes with the adapter, as the system's own links do
         QVERIFY(second && second->isValid());
-        const QString newName = sameName ? stableName(*second) : second->slavePath();
+        const QString newName = sameName ? second->linkAs(alias) : second->slavePath();
         QCOMPARE(newName == oldName, sameName);
         qputenv("TOLVANE_SERIAL_PORTS", newName.toLocal8Bit());
 
@@ -209,9 +183,7 @@ private slots:
         // The road works again, byte for byte, for the client that stayed connected all along.
         bridge->send(product::modelQuery);
         QTRY_COMPARE_WITH_TIMEOUT(second->received(), QByteArray(product::modelQuery) + "\r\n", testenv::patience);
-        QSignalSpy arrived(bridge->port(), SIGNAL(readyRead()));
-        QVERIFY(second->send(QByteArray(product::modelQuery) + "\r\n"));
-        QVERIFY(rig::waitFor([&] { return arrived.count() > 0; }));
+        QVERIFY(deliver(QByteArray(product::modelQuery) + "\r\n", second.get()));
         const QByteArray reply = QByteArray(product::modelAnswer) + "\r\n";
         QVERIFY(second->send(reply));
         QTRY_COMPARE_WITH_TIMEOUT(bridge->fromBridge, reply, testenv::patience);

@@ -6,6 +6,7 @@
 #include "tests/support/boxcatcher.h"
 #include "app/mainwindow.h"
 #include "core/product.h"
+#include "tests/support/ptydevice.h"
 #include "tests/support/testenv.h"
 
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QSerialPort>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTcpSocket>
 
@@ -94,6 +96,36 @@ struct Bridge {
     QString status() const { return window->statusBar()->currentMessage(); }
     QLabel *label() const { return window->findChild<QLabel *>("labelSerialPort"); }
     QLineEdit *editor() const { return window->findChild<QLineEdit *>("lineEditSerial"); }
+};
+
+// A bridge on a pseudo-terminal that the test plays as its device, with the TCP client connected: a
+// base for test objects (call close() in cleanup).
+struct DeviceBridge {
+    std::unique_ptr<PtyDevice> device;
+    std::unique_ptr<Bridge> bridge;
+
+    // `alias`, when given, is a link to the terminal that the bridge knows the device by.
+    bool open(const LineSettings &line = LineSettings(), const QString &alias = QString())
+    {
+        close();
+        device = std::make_unique<PtyDevice>();
+        const QString name = alias.isEmpty() ? device->slavePath() : device->linkAs(alias);
+        usePort(name, name, line);
+        bridge = std::make_unique<Bridge>();
+        return device->isValid() && !name.isEmpty() && bridge->port()->isOpen() && bridge->connectClient();
+    }
+    void close()
+    {
+        bridge.reset();
+        device.reset();
+    }
+    // Writes bytes as the device and waits until the bridge has taken them in: the spy is connected
+    // after the window's own slot, so when it has seen one notification, the slot has run.
+    bool deliver(const QByteArray &bytes, PtyDevice *from = nullptr)
+    {
+        QSignalSpy readyRead(bridge->port(), SIGNAL(readyRead()));
+        return (from ? from : device.get())->send(bytes) && waitFor([&] { return readyRead.count() > 0; });
+    }
 };
 
 // The pane's lines, trimmed, after the initial text if it is still there.
