@@ -20,7 +20,6 @@ namespace {
 
 QComboBox *box(const SettingsDialog &d, const char *name) { return d.findChild<QComboBox *>(QLatin1String(name)); }
 QCheckBox *echoBox(const SettingsDialog &d) { return d.findChild<QCheckBox *>(QStringLiteral("localEchoCheckBox")); }
-
 QString label(const SettingsDialog &d, const char *name) { return d.findChild<QLabel *>(QLatin1String(name))->text(); }
 
 // What each box shows: its text, or "(none)" without a current item.
@@ -48,16 +47,13 @@ QByteArray readFile(const QString &path)
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable " + path.toUtf8() + ">");
 }
-
 // Golden and hand-edited INI files kept in tests/data.
-QByteArray dataFile(const QString &name) { return readFile(QStringLiteral(TOLVANE_TEST_DATA_DIR "/") + name); }
-
+QByteArray dataFile(const char *name) { return readFile(QStringLiteral(TOLVANE_TEST_DATA_DIR "/") + name); }
 void writeIni(const QByteArray &content)
 {
     QDir().mkpath(QFileInfo(testenv::iniFile()).path());
     QFile f(testenv::iniFile());
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(content);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size());
 }
 
 } // namespace
@@ -73,21 +69,32 @@ private slots:
         qputenv("TOLVANE_SERIAL_PORTS", " /tmp/fakeA , ,/tmp/fakeB,"); // blanks and empty entries dropped
     }
 
-    void defaultsAndNoPortBox()
+    // The boxes' defaults, the no-port box, and Apply: saved as shown (no port), hidden, then signalled.
+    void withoutAnyPort()
     {
+        writeIni("[Default]\nPort=COM7\nBaudRate=9600\n"); // read only when the port opens
         qputenv("TOLVANE_SERIAL_PORTS", "");
         BoxCatcher boxes;
         SettingsDialog d;
         QCOMPARE(boxes.count(), 1);
-        QCOMPARE(boxes.last().title, QStringLiteral("Serial Port Not Available"));
-        QCOMPARE(boxes.last().text, QStringLiteral("Connect USB/Serial cable and restart program!"));
-        QCOMPARE(boxes.last().icon, QMessageBox::Critical);
-        QVERIFY(!boxes.last().parent);
-        QVERIFY(!d.portAvailable);
-
+        const BoxCatcher::Box box = boxes.last();
+        QCOMPARE(box.title + ": " + box.text, "Serial Port Not Available: Connect USB/Serial cable and restart program!");
+        QVERIFY(box.icon == QMessageBox::Critical && !box.parent && !d.portAvailable);
         QVERIFY(!(d.windowFlags() & Qt::WindowContextHelpButtonHint));
         QCOMPARE(selection(d), QStringLiteral("(none) 115200 8 None 1 None"));
         QVERIFY(echoBox(d)->isChecked());
+
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        QList<QByteArray> fileAtSignal;
+        connect(&d, &SettingsDialog::sigSettingChange, this, [&] {
+            QVERIFY(d.isHidden());
+            fileAtSignal << readFile(testenv::iniFile());
+        });
+        QTest::mouseClick(d.findChild<QPushButton *>(QStringLiteral("applyButton")), Qt::LeftButton);
+        QCOMPARE(fileAtSignal, QList<QByteArray>{dataFile("saved-apply-no-port.ini")});
+        QCOMPARE(boxes.count(), 1); // the no-port box of start-up only
+        QCOMPARE(d.settings().name, QString()); // nothing reloaded
     }
 
     void eachPortShowsItsOwnDetails()
@@ -137,7 +144,7 @@ private slots:
         QFETCH(bool, portEditable);
         QFETCH(bool, baudEditable);
         if (!file.isEmpty())
-            writeIni(dataFile(file));
+            writeIni(dataFile(qPrintable(file)));
         SettingsDialog d;
         echoBox(d)->setChecked(!record.endsWith(QLatin1String(" echo")));
         d.readINI();
@@ -179,25 +186,6 @@ private slots:
         QFile::remove(testenv::iniFile());
         d.saveINI();
         QCOMPARE(readFile(testenv::iniFile()), dataFile("saved-chosen.ini"));
-    }
-
-    void applyWithoutPortSavesEmptyPortHidesAndSignals()
-    {
-        writeIni("[Default]\nPort=COM7\nBaudRate=9600\n");
-        qputenv("TOLVANE_SERIAL_PORTS", "");
-        BoxCatcher boxes;
-        SettingsDialog d;
-        d.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&d));
-        QList<QByteArray> fileAtSignal;
-        connect(&d, &SettingsDialog::sigSettingChange, this, [&] {
-            QVERIFY(d.isHidden());
-            fileAtSignal << readFile(testenv::iniFile());
-        });
-        QTest::mouseClick(d.findChild<QPushButton *>(QStringLiteral("applyButton")), Qt::LeftButton);
-        QCOMPARE(fileAtSignal, QList<QByteArray>{dataFile("saved-apply-no-port.ini")});
-        QCOMPARE(boxes.count(), 1); // the no-port box of start-up only
-        QCOMPARE(d.settings().name, QString()); // nothing reloaded
     }
 };
 
