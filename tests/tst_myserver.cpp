@@ -53,8 +53,6 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::newRow("two commands joined by one blank") << QByteArray("op model ?\r\nop ser.no ?\r\n") << "op model ? op ser.no ?";
         QTest::newRow("white space only is an empty text") << QByteArray(" \t\r\n") << "";
-        QTest::newRow("zero byte cuts the text") << QByteArray("op a ?\0op b ?\r\n", 15) << "op a ?";
-        QTest::newRow("invalid UTF-8 replaced") << QByteArray("op \xff") << QString::fromUtf8("op \xef\xbf\xbd");
     }
 
     void oneTextPerChunk()

@@ -21,9 +21,6 @@ private slots:
         QTest::addColumn<QStringList>("payloads");
         QTest::newRow("empty datagram ends the record after the time") << QList<QByteArray>{""} << QStringList{""};
         QTest::newRow("zero byte ends the payload") << QList<QByteArray>{QByteArray("abc\0?ZZ?", 8)} << QStringList{"abc"};
-        QTest::newRow("place markers stay as sent") << QList<QByteArray>{"%1 %2 %L1"} << QStringList{"%1 %2 %L1"};
-        QTest::newRow("invalid UTF-8 becomes replacement characters")
-            << QList<QByteArray>{"A\xff" "B"} << QStringList{QString::fromUtf8("A\xef\xbf\xbd" "B")};
         QTest::newRow("several pending at once, in order")
             << QList<QByteArray>{"n=0", "n=1", "n=2"} << QStringList{"n=0", "n=1", "n=2"};
     }
