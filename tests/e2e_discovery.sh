@@ -131,7 +131,9 @@ ip -n "$ns" link set r2 down && ip -n "$ns" link set r2 name r2VM && ip -n "$ns"
 same "with only a VM interface the reply says ???" "$(reply 5 '???' '???')" "$(WAIT=6000 raw)"
 
 # --- 200 fake bridges on loopback, in a namespace of their own: every row, within the timeouts
-ip netns add "$NSF" && ip -n "$NSF" link set lo up || die "cannot create the fleet's namespace"
+# The fakes send from ports the system picks, which must never be the one the prober listens on.
+ip netns add "$NSF" && ip -n "$NSF" link set lo up &&
+    ip netns exec "$NSF" sysctl -qw net.ipv4.ip_local_port_range="40000 60999" || die "cannot create the fleet's namespace"
 fleet=()
 for n in $(seq 200); do
     mode=answer
