@@ -15,20 +15,12 @@ class TestMyUdpRX : public QObject
     Q_OBJECT
 
 private slots:
-    void recordPerDatagram_data()
-    {
-        QTest::addColumn<QList<QByteArray>>("datagrams"); // all sent before the listener gets to read
-        QTest::addColumn<QStringList>("payloads");
-        QTest::newRow("empty datagram ends the record after the time") << QList<QByteArray>{""} << QStringList{""};
-        QTest::newRow("zero byte ends the payload") << QList<QByteArray>{QByteArray("abc\0?ZZ?", 8)} << QStringList{"abc"};
-        QTest::newRow("several pending at once, in order")
-            << QList<QByteArray>{"n=0", "n=1", "n=2"} << QStringList{"n=0", "n=1", "n=2"};
-    }
-
+    // All sent before the listener gets to read: one record each, in order. A payload ends at its first
+    // zero byte; an empty one leaves the record ending after the time.
     void recordPerDatagram()
     {
-        QFETCH(QList<QByteArray>, datagrams);
-        QFETCH(QStringList, payloads);
+        const QList<QByteArray> datagrams{"n=0", "", QByteArray("abc\0?ZZ?", 8), "n=3"};
+        const QStringList payloads{"n=0", "", "abc", "n=3"};
         MyUdpRX listener(product::udpRxPort);
         QSignalSpy records(&listener, SIGNAL(sigSendUDPdata(QString)));
         QUdpSocket sender;
