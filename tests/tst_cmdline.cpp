@@ -13,9 +13,7 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("result"); // "run: positional|wait|to|raw", "help", "version" or the mistake
         QTest::newRow("options after and before") << QStringList{"--raw", "h", "c", "--wait", "5"} << "run: h,c|5||raw";
-        QTest::newRow("repeated") << QStringList{"h", "c", "--to", "a", "--to", "b"} << "run: h,c||a,b|";
         QTest::newRow("-- ends the options") << QStringList{"h", "--", "--raw"} << "run: h,--raw|||";
-        QTest::newRow("the next word is the value") << QStringList{"h", "c", "--wait", "--raw"} << "run: h,c|--raw||";
         QTest::newRow("help wins") << QStringList{"--help", "--wait", "x"} << "help";
         QTest::newRow("version") << QStringList{"--version"} << "version";
         QTest::newRow("unknown long") << QStringList{"h", "c", "--foo"} << "unknown option --foo";
