@@ -56,8 +56,9 @@ private slots:
         QTest::newRow("loss noticed while a probe is answered") << true;
     }
 
-    // Nobody may be at the screen to close the box: probes and commands are still handled in its loop,
-    // and the dead line is neither watched (that would spin) nor retried meanwhile.
+    // Nobody may be at the screen to close a box: probes and commands are still handled in its loop,
+    // and the dead line is neither watched (that would spin) nor retried meanwhile. Then the user
+    // applies: a port that is gone, then another adapter.
     void lossIsReportedOnceWhileTheNetworkGoesOn()
     {
         QFETCH(bool, whileAnsweringProbe);
@@ -94,6 +95,22 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(bridge->tcpPane().count(replyTag), whileAnsweringProbe ? 2 : 1, testenv::patience);
         QCOMPARE(bridge->boxes.count(), 1);
 
+        // Applied, a port that is gone gets an "Error" box, while which a command finds the port closed.
+        const QString gone = names.filePath(QStringLiteral("gone"));
+        rig::usePort(gone, gone);
+        bridge->boxes.whileOpen = [&](const BoxCatcher::Box &) {
+            expect(!bridge->port()->isOpen(), "port open during the Error box");
+            bridge->send("op status ?");
+            expect(rig::waitFor([&] { return bridge->serialPane().contains(QStringLiteral(">op status ?")); }),
+                   "command not read");
+        };
+        bridge->window->slotSerialChange();
+        QCOMPARE(wrong.join(QString()), QString());
+        const BoxCatcher::Box box = bridge->boxes.last();
+        QCOMPARE(box.title + box.parentClass + ": " + box.text, "ErrorMainWindow: " + bridge->port()->errorString());
+        QVERIFY(box.icon == QMessageBox::Critical && bridge->boxes.count() == 2);
+        QVERIFY(bridge->status() == QLatin1String("Open error") && !bridge->editor()->isEnabled());
+
         // Another adapter, applied: its loss gets a box of its own.
         bridge->boxes.whileOpen = nullptr;
         PtyDevice second;
@@ -101,35 +118,7 @@ private slots:
         bridge->window->slotSerialChange();
         QVERIFY(bridge->port()->isOpen());
         second.unplug();
-        QVERIFY(lossBoxShown(2));
-    }
-
-    void reopenOfAMissingPortReportsErrorAndDropsCommands()
-    {
-        QVERIFY(open());
-        // Apply with a port that is gone: the old one closes, the new one fails. A command that
-        // arrives while the box is up finds the port closed.
-        const QString gone = names.filePath(QStringLiteral("gone"));
-        rig::usePort(device->slavePath() + "," + gone, gone);
-        bool openDuringBox = true;
-        bool loggedDuringBox = false;
-        bridge->boxes.whileOpen = [&](const BoxCatcher::Box &) {
-            openDuringBox = bridge->port()->isOpen();
-            bridge->send("op status ?");
-            loggedDuringBox =
-                rig::waitFor([&] { return bridge->serialPane().contains(QStringLiteral(">op status ?")); });
-        };
-        bridge->window->slotSerialChange();
-
-        QCOMPARE(bridge->boxes.count(), 1);
-        const BoxCatcher::Box box = bridge->boxes.last();
-        QCOMPARE(box.title + box.parentClass, QStringLiteral("ErrorMainWindow"));
-        QCOMPARE(box.icon, QMessageBox::Critical);
-        QCOMPARE(box.text, bridge->port()->errorString());
-        QVERIFY(!openDuringBox && loggedDuringBox);
-        QCOMPARE(bridge->status(), QStringLiteral("Open error"));
-        QVERIFY(!bridge->editor()->isEnabled());
-        QCOMPARE(device->received(), QByteArray());
+        QVERIFY(lossBoxShown(3));
     }
 
     void pluggedBackInWorksAfterApply_data()
