@@ -59,10 +59,8 @@ PY
 start_projector --delay 100 --set 'lamp=1\x00\xff'
 start_bridge
 "$PROBE" watch 127.0.0.1 "op model ?" "op lamp ?" --count 100 --every 0 --pace 0 --json >"$WORK/hundred.json"
-check "100 commands: exit 0" [ $? -eq 0 ]
-check "every line is JSON" python3 -m json.tool --json-lines "$WORK/hundred.json" /dev/null
-check "100 exact replies, in turn" json_check "$WORK/hundred.json" \
-    'replies == [b"OP MODEL=KT5520M\r\n", b"OP LAMP=1\x00\xff\r\n"] * 50'
+check "100 commands: exit 0, exact replies in turn" json_check "$WORK/hundred.json" \
+    "$? == 0 and "'replies == [b"OP MODEL=KT5520M\r\n", b"OP LAMP=1\x00\xff\r\n"] * 50'
 check "sane latencies, summary adds up" json_check "$WORK/hundred.json" \
     'all(0 < c["latency_ms"] < 2000 for c in cmds) and summary["sent"] == summary["answered"] == 100
      and summary["timeouts"] == summary["reconnects"] == 0

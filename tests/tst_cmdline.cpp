@@ -7,28 +7,14 @@ class TestCmdline : public QObject
 {
     Q_OBJECT
 
-    // A command with the kinds of options the tools have: HOST and COMMAND..., a number, a flag, a list.
-    static void declare(cmdline::Command &c)
-    {
-        c.addValue(QStringLiteral("wait"), QStringLiteral("ms"), QStringLiteral("how long"));
-        c.addValue(QStringLiteral("to"), QStringLiteral("address"), QStringLiteral("where"));
-        c.addFlag(QStringLiteral("raw"), QStringLiteral("bytes"));
-        c.expectArguments(2, 3, QStringLiteral("needs HOST and COMMAND"));
-    }
-
 private slots:
     void parse_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("result"); // "run: positional|wait|to|raw", "help", "version" or the mistake
         QTest::newRow("options after and before") << QStringList{"--raw", "h", "c", "--wait", "5"} << "run: h,c|5||raw";
-        QTest::newRow("value after =") << QStringList{"h", "c", "--wait=5"} << "run: h,c|5||";
-        QTest::newRow("empty value after =") << QStringList{"h", "c", "--to="} << "run: h,c|||";
-        QTest::newRow("repeated") << QStringList{"h", "c", "--to", "a", "--to", "b"} << "run: h,c||a,b|";
         QTest::newRow("-- ends the options") << QStringList{"h", "--", "--raw"} << "run: h,--raw|||";
-        QTest::newRow("the next word is the value") << QStringList{"h", "c", "--wait", "--raw"} << "run: h,c|--raw||";
         QTest::newRow("help wins") << QStringList{"--help", "--wait", "x"} << "help";
-        QTest::newRow("-h") << QStringList{"-h"} << "help";
         QTest::newRow("version") << QStringList{"--version"} << "version";
         QTest::newRow("unknown long") << QStringList{"h", "c", "--foo"} << "unknown option --foo";
         QTest::newRow("unknown short") << QStringList{"h", "c", "-x"} << "unknown option -x";
@@ -42,8 +28,12 @@ private slots:
     {
         QFETCH(QStringList, args);
         QFETCH(QString, result);
+        // The kinds of options the tools have: HOST and COMMAND..., a number, a list, a flag.
         cmdline::Command c(QStringLiteral("tool sub"), QStringLiteral("HOST COMMAND"), QStringLiteral("About."));
-        declare(c);
+        c.addValue(QStringLiteral("wait"), QStringLiteral("ms"), QStringLiteral("how long"));
+        c.addValue(QStringLiteral("to"), QStringLiteral("address"), QStringLiteral("where"));
+        c.addFlag(QStringLiteral("raw"), QStringLiteral("bytes"));
+        c.expectArguments(2, 3, QStringLiteral("needs HOST and COMMAND"));
         QString got;
         switch (c.parse(args)) {
         case cmdline::Command::Parsed::Run:
@@ -69,9 +59,6 @@ private slots:
         QTest::newRow("below") << "0" << qint64(-1);
         QTest::newRow("above") << "65536" << qint64(-1);
         QTest::newRow("plus sign") << "+5" << qint64(-1);
-        QTest::newRow("minus sign") << "-5" << qint64(-1);
-        QTest::newRow("blank") << " 5" << qint64(-1);
-        QTest::newRow("trailing text") << "5ms" << qint64(-1);
         QTest::newRow("other digits") << QString::fromUtf8("\u0665") << qint64(-1);
         QTest::newRow("overflow") << "99999999999999999999" << qint64(-1);
         QTest::newRow("empty") << "" << qint64(-1);

@@ -1,40 +1,20 @@
 // The serial link end to end: the port opened with the INI's parameters; commands from TCP and the
 // manual editor to the device and its replies back to the TCP client (a device that goes away:
-// tst_deviceloss). Real TCP sockets and a pseudo-terminal played by the test.
+// tst_deviceloss); the About box, which names the port. Real TCP sockets and a pseudo-terminal
+// played by the test.
 #include "tests/support/bridgerig.h"
-#include "tests/support/ptydevice.h"
+#include "core/netinfo.h"
 
-#include "core/product.h"
-#include "core/version.h"
-
-#include <QSignalSpy>
-
-#include <memory>
+#include <QAction>
+#include <QRegularExpression>
+#include <QSysInfo>
 
 Q_DECLARE_METATYPE(rig::LineSettings)
 
-class TestSerialLink : public QObject
+class TestSerialLink : public QObject, rig::DeviceBridge
 {
     Q_OBJECT
 
-    std::unique_ptr<PtyDevice> device;
-    std::unique_ptr<rig::Bridge> bridge;
-
-    // A bridge with the device's line open and a TCP client connected.
-    bool open(const rig::LineSettings &line = rig::LineSettings())
-    {
-        device = std::make_unique<PtyDevice>();
-        rig::usePort(device->slavePath(), device->slavePath(), line);
-        bridge = std::make_unique<rig::Bridge>();
-        return device->isValid() && bridge->port()->isOpen() && bridge->connectClient();
-    }
-    // Writes bytes as the device and waits until the bridge has taken them in: the spy is connected
-    // after the window's own slot, so when it has seen one notification, the slot has run.
-    bool deliver(const QByteArray &bytes)
-    {
-        QSignalSpy readyRead(bridge->port(), SIGNAL(readyRead()));
-        return device->send(bytes) && rig::waitFor([&] { return readyRead.count() > 0; });
-    }
     // Sends a command over TCP, checks the exact bytes on the line and lets the device echo it.
     bool command(const QByteArray &text)
     {
@@ -43,11 +23,7 @@ class TestSerialLink : public QObject
     }
 
 private slots:
-    void cleanup()
-    {
-        bridge.reset();
-        device.reset();
-    }
+    void cleanup() { close(); }
 
     void opensWithTheIniParameters_data()
     {
@@ -57,10 +33,9 @@ private slots:
         QTest::newRow("defaults") << rig::LineSettings() << int(B9600) << "Data8 NoParity";
         QTest::newRow("38400 7E2 RTS/CTS") << rig::LineSettings{"38400", "7", "Even", "2", "RTS/CTS"} << int(B38400)
                                            << "CSTOPB CRTSCTS Data7 EvenParity";
-        QTest::newRow("115200 8M1 XON/XOFF") << rig::LineSettings{"115200", "8", "Mark", "1", "XON/XOFF"} << int(B115200)
-                                             << "IXON Data8 MarkParity";
+        QTest::newRow("115200 8M1 XON/XOFF") << rig::LineSettings{"115200", "8", "Mark", "1", "XON/XOFF"}
+                                             << int(B115200) << "IXON Data8 MarkParity";
     }
-
     void opensWithTheIniParameters()
     {
         QFETCH(rig::LineSettings, line);
@@ -68,19 +43,14 @@ private slots:
         QFETCH(QString, state);
         QVERIFY(open(line));
         const QString path = device->slavePath();
-        QCOMPARE(bridge->status(), QStringLiteral("Connected to %1 : %2, %3, %4, %5, %6")
-                                       .arg(path, line.baudRate, line.dataBits, line.parity, line.stopBits, line.flowControl));
-        QCOMPARE(bridge->label()->text(),
-                 QStringLiteral("%1:%2,%3,%4,%5").arg(path, line.baudRate, line.dataBits, line.parity, line.stopBits));
+        const QStringList shown{line.baudRate, line.dataBits, line.parity, line.stopBits, line.flowControl};
+        QCOMPARE(bridge->status(), "Connected to " + path + " : " + shown.join(", "));
+        QCOMPARE(bridge->label()->text(), path + ":" + shown.mid(0, 4).join(","));
         QVERIFY(bridge->editor()->isEnabled());
-        const QString title = bridge->window->windowTitle();
-        const QString start = QStringLiteral("%1-%2 UDPRX@%3/IP@").arg(QLatin1String(product::appName), QLatin1String(version::number)).arg(product::udpRxPort);
-        QVERIFY2(title.startsWith(start) && title.endsWith(" >>>" + path), qPrintable(title));
 
         termios t {};
         QVERIFY(device->attributes(&t));
-        QCOMPARE(int(cfgetospeed(&t)), speed);
-        QCOMPARE(int(cfgetispeed(&t)), speed);
+        QCOMPARE(qMakePair(int(cfgetospeed(&t)), int(cfgetispeed(&t))), qMakePair(speed, speed));
         QStringList got;
         for (const auto &flag : {std::pair{t.c_cflag & CSTOPB, "CSTOPB"}, {t.c_cflag & CRTSCTS, "CRTSCTS"}, {t.c_iflag & IXON, "IXON"}})
             if (flag.first)
@@ -105,7 +75,6 @@ private slots:
         QTest::newRow("the echo test is case-sensitive") << QList<QByteArray>{"OP STATUS ?\r\n"} << QByteArray("OP STATUS ?\r\n")
                                                          << "<<<OP STATUS ?";
     }
-
     void replyForwardedByteForByte()
     {
         QFETCH(QList<QByteArray>, chunks);
@@ -126,8 +95,7 @@ private slots:
         QTest::keyClick(bridge->editor(), Qt::Key_Return);
         QTRY_COMPARE(device->received(), QByteArray("op status ?\r"));
         // The echo is recognised by the command's text, whatever the terminators.
-        QVERIFY(deliver("op status ?\n"));
-        QVERIFY(deliver("OP STATUS=0\r\n"));
+        QVERIFY(deliver("op status ?\n") && deliver("OP STATUS=0\r\n"));
         QTRY_COMPARE(bridge->fromBridge, QByteArray("OP STATUS=0\r\n"));
     }
 
@@ -157,72 +125,83 @@ private slots:
         QTRY_COMPARE(bridge->fromBridge, QByteArray("OP POWER=1\r\nOP INPUT=HDMI1\r\n"));
     }
 
-    void linesThatAreNotRepliesStayInTheSerialPane()
-    {
-        QVERIFY(open());
-        // Before any command every "op " line counts as an echo: dropped without a trace.
-        QVERIFY(deliver("OP POWER=1\r\n"));
-        QVERIFY(deliver("READY\r\n"));
-        QVERIFY(command("op power ?"));
-        QVERIFY(deliver("power is on\r\n"));
-        QCOMPARE(bridge->fromBridge, QByteArray());
-        QTRY_COMPARE(rig::paneLines(bridge->serialPane()), QStringList({"<<<READY", ">op power ?", ">>>op power ?", "<<<power is on"}));
-    }
-
-    void onlyOpCommandsReachTheDevice()
+    // Only "op " texts in any case reach the device; only "op " lines after a command reach the client.
+    void whatIsNotACommandOrReplyStaysInThePanes()
     {
         QVERIFY(open());
         // One text per read: wait for each to be logged before sending the next.
-        const QList<QByteArray> texts = {"status ?", "opstatus ?", "xop status ?", "OP POWER ?"};
+        const QList<QByteArray> texts = {"status ?", "opstatus ?", "xop status ?"};
         for (int i = 0; i < texts.size(); ++i) {
             bridge->send(texts.at(i));
             QTRY_COMPARE(rig::paneLines(bridge->tcpPane()).size(), i + 1);
         }
-        QTRY_COMPARE(device->received(), QByteArray("OP POWER ?\r\n"));
+        // Before any command every "op " line counts as an echo: dropped without a trace.
+        QVERIFY(deliver("OP POWER=1\r\n") && deliver("READY\r\n"));
+        QVERIFY(command("OP POWER ?"));
+        QVERIFY(deliver("power is on\r\n"));
         QCOMPARE(bridge->fromBridge, QByteArray()); // a port is present: no local answers
+        QTRY_COMPARE(rig::paneLines(bridge->serialPane()), QStringList({">status ?", ">opstatus ?", ">xop status ?", "<<<READY",
+                                                                         ">OP POWER ?", ">>>OP POWER ?", "<<<power is on"}));
     }
 
     void localAnswersWithoutAnyPort_data()
     {
         QTest::addColumn<QByteArray>("sent");
         QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("inStartupBox"); // its event loop runs while the window is still being built
         const QByteArray model(product::modelAnswer);
-        QTest::newRow("model, no line end") << QByteArray(product::modelQuery) << model;
-        QTest::newRow("model after other text, before ser.no") << QByteArray("hi op ser.no ? op model ?") << model;
-        QTest::newRow("serial number") << QByteArray("op ser.no ?\r\n") << QByteArray(product::serialNumberAnswer);
-        QTest::newRow("status keeps the blank before ?") << QByteArray("op status ?") << QByteArray("op status =NA");
-        QTest::newRow("upper case is generic") << QByteArray("OP MODEL ?") << QByteArray("OP MODEL =NA");
-        QTest::newRow("every ? removed, UTF-8 kept") << QByteArray("op a?b n\xc3\xa4me ??") << QByteArray("op ab n\xc3\xa4me =NA");
-        QTest::newRow("white space only") << QByteArray(" \t ") << QByteArray("=NA");
+        QTest::newRow("model, no line end") << QByteArray(product::modelQuery) << model << false;
+        QTest::newRow("model, in the start-up box") << QByteArray(product::modelQuery) << model << true;
+        QTest::newRow("model after other text, before ser.no") << QByteArray("hi op ser.no ? op model ?") << model << false;
+        QTest::newRow("serial number") << QByteArray("op ser.no ?\r\n") << QByteArray(product::serialNumberAnswer) << false;
+        QTest::newRow("status keeps the blank before ?") << QByteArray("op status ?") << QByteArray("op status =NA") << false;
+        QTest::newRow("upper case is generic") << QByteArray("OP MODEL ?") << QByteArray("OP MODEL =NA") << false;
+        QTest::newRow("every ? removed, UTF-8 kept") << QByteArray("op a?b n\xc3\xa4me ??") << QByteArray("op ab n\xc3\xa4me =NA") << false;
+        QTest::newRow("white space only") << QByteArray(" \t ") << QByteArray("=NA") << false;
     }
-
     void localAnswersWithoutAnyPort()
     {
         QFETCH(QByteArray, sent);
         QFETCH(QByteArray, answer);
+        QFETCH(bool, inStartupBox);
         rig::noPorts();
-        bridge = std::make_unique<rig::Bridge>();
-        QCOMPARE(bridge->boxes.count(), 1);
-        QCOMPARE(bridge->boxes.last().title, QStringLiteral("Serial Port Not Available"));
-        QVERIFY(bridge->connectClient());
-        bridge->send(sent);
-        QTRY_COMPARE(bridge->fromBridge, answer);
-    }
-
-    // The no-port box of start-up runs an event loop while the window is still being built.
-    void localAnswerDuringTheStartupBox()
-    {
-        rig::noPorts();
-        bool answered = false;
+        const auto ask = [&](rig::Bridge &b) {
+            if (b.connectClient())
+                b.send(sent);
+            rig::waitFor([&] { return b.fromBridge == answer; });
+        };
         bridge = std::make_unique<rig::Bridge>([&](rig::Bridge &b) {
-            b.boxes.whileOpen = [&](const BoxCatcher::Box &) {
-                if (b.connectClient())
-                    b.send(product::modelQuery);
-                answered = rig::waitFor([&] { return b.fromBridge == product::modelAnswer; });
-            };
+            if (inStartupBox)
+                b.boxes.whileOpen = [&](const BoxCatcher::Box &) { ask(b); };
         });
         QCOMPARE(bridge->boxes.count(), 1);
-        QVERIFY(answered);
+        if (!inStartupBox)
+            ask(*bridge);
+        QCOMPARE(bridge->fromBridge, answer);
+    }
+
+    // The About box, built from the embedded page and what the window knows when it opens.
+    void aboutBoxReadsThePortLabelEachTime()
+    {
+        rig::noPorts();
+        rig::Bridge bridge;
+        bridge.boxes.clear();
+        QFile file(QStringLiteral(":/html/About_en_US.html"));
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QString page = QString::fromUtf8(file.readAll());
+        // The program's build date, which a build around midnight can put a day after this file's.
+        const QRegularExpression title(QStringLiteral("^Tolvane ReleaseBuild-[A-Z][a-z]{2} [ 123][0-9] [0-9]{4}$"));
+
+        for (const QString &port : {QStringLiteral("Serial Port"), QStringLiteral("ttyV0:9600,8,None,1")}) {
+            bridge.label()->setText(port);
+            bridge.window->findChild<QAction *>(QStringLiteral("actionAbout"))->trigger();
+            QVERIFY2(title.match(bridge.boxes.last().title).hasMatch(), qPrintable(bridge.boxes.last().title));
+            QCOMPARE(bridge.boxes.last().text, page + "<br>OS: " + QSysInfo::prettyProductName() + "<br>IP: "
+                                                   + bridge.window->getLocalNetInfo(netinfo::Ipv4Addresses).first()
+                                                   + "<br>Port: " + port);
+            QCOMPARE(bridge.boxes.last().parent, bridge.window.get());
+        }
+        QCOMPARE(bridge.boxes.count(), 2);
     }
 };
 

@@ -1,28 +1,23 @@
 #pragma once
 
 // A whole bridge for end-to-end tests: the INI file, the port list override, a box catcher, the main
-// window and a real TCP client on the bridge's port. Header-only.
+// window and a real TCP client on the bridge's port.
 
 #include "tests/support/boxcatcher.h"
 #include "app/mainwindow.h"
 #include "core/product.h"
+#include "tests/support/ptydevice.h"
 #include "tests/support/testenv.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QFileInfo>
-#include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QSerialPort>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTcpSocket>
-#include <QTest>
 
-#include <functional>
 #include <memory>
 
 namespace rig {
@@ -32,15 +27,14 @@ template <typename Condition>
 bool waitFor(Condition condition, int timeoutMs = testenv::patience) { return QTest::qWaitFor(condition, timeoutMs); }
 
 struct LineSettings {
-    QString baudRate = QStringLiteral("9600"), dataBits = QStringLiteral("8"), parity = QStringLiteral("None"),
-            stopBits = QStringLiteral("1"), flowControl = QStringLiteral("None");
+    QString baudRate = "9600", dataBits = "8", parity = "None", stopBits = "1", flowControl = "None";
 };
 
-// The ports the bridge will list, and the one its INI file names.
+// The ports the bridge will list, and the one its INI file names (through QSettings, whose cache
+// would not notice a file rewritten behind its back within the same millisecond).
 inline void usePort(const QString &listed, const QString &iniPort, const LineSettings &line = LineSettings())
 {
     qputenv("TOLVANE_SERIAL_PORTS", listed.toLocal8Bit());
-    QDir().mkpath(QFileInfo(testenv::iniFile()).absolutePath());
     QFile::remove(testenv::iniFile());
     QSettings file(testenv::iniFile(), QSettings::IniFormat);
     const QStringList values{iniPort, line.baudRate, line.dataBits, line.parity, line.stopBits, line.flowControl};
@@ -96,11 +90,42 @@ struct Bridge {
     }
 
     QSerialPort *port() const { return window->findChild<QSerialPort *>(); }
-    QString serialPane() const { return window->findChild<QPlainTextEdit *>(QStringLiteral("plainTextEditSerial"))->toPlainText(); }
-    QString tcpPane() const { return window->findChild<QPlainTextEdit *>(QStringLiteral("plainTextEditTCP"))->toPlainText(); }
+    QString pane(const char *name) const { return window->findChild<QPlainTextEdit *>(name)->toPlainText(); }
+    QString serialPane() const { return pane("plainTextEditSerial"); }
+    QString tcpPane() const { return pane("plainTextEditTCP"); }
     QString status() const { return window->statusBar()->currentMessage(); }
-    QLabel *label() const { return window->findChild<QLabel *>(QStringLiteral("labelSerialPort")); }
-    QLineEdit *editor() const { return window->findChild<QLineEdit *>(QStringLiteral("lineEditSerial")); }
+    QLabel *label() const { return window->findChild<QLabel *>("labelSerialPort"); }
+    QLineEdit *editor() const { return window->findChild<QLineEdit *>("lineEditSerial"); }
+};
+
+// A bridge on a pseudo-terminal that the test plays as its device, with the TCP client connected: a
+// base for test objects (call close() in cleanup).
+struct DeviceBridge {
+    std::unique_ptr<PtyDevice> device;
+    std::unique_ptr<Bridge> bridge;
+
+    // `alias`, when given, is a link to the terminal that the bridge knows the device by.
+    bool open(const LineSettings &line = LineSettings(), const QString &alias = QString())
+    {
+        close();
+        device = std::make_unique<PtyDevice>();
+        const QString name = alias.isEmpty() ? device->slavePath() : device->linkAs(alias);
+        usePort(name, name, line);
+        bridge = std::make_unique<Bridge>();
+        return device->isValid() && !name.isEmpty() && bridge->port()->isOpen() && bridge->connectClient();
+    }
+    void close()
+    {
+        bridge.reset();
+        device.reset();
+    }
+    // Writes bytes as the device and waits until the bridge has taken them in: the spy is connected
+    // after the window's own slot, so when it has seen one notification, the slot has run.
+    bool deliver(const QByteArray &bytes, PtyDevice *from = nullptr)
+    {
+        QSignalSpy readyRead(bridge->port(), SIGNAL(readyRead()));
+        return (from ? from : device.get())->send(bytes) && waitFor([&] { return readyRead.count() > 0; });
+    }
 };
 
 // The pane's lines, trimmed, after the initial text if it is still there.

@@ -5,6 +5,7 @@
 // Header-only, POSIX (tests only).
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 
 #include <fcntl.h>
@@ -31,6 +32,12 @@ public:
 
     bool isValid() const { return master >= 0; }
     QString slavePath() const { return path; }
+    // A link to the terminal under this name, as /dev/serial/by-id names a real adapter; empty on failure.
+    QString linkAs(const QString &name) const
+    {
+        QFile::remove(name);
+        return QFile::link(path, name) ? name : QString();
+    }
 
     // Everything the bridge wrote to the line so far (reads what is pending, never blocks).
     QByteArray received()

@@ -1,0 +1,111 @@
+// The network side with real sockets on loopback: the TCP server and the UDP listener.
+#include "net/mytcpserver.h"
+#include "net/myudprx.h"
+#include "core/product.h"
+#include "tests/support/testenv.h"
+
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QUdpSocket>
+
+#include <memory>
+
+class TestNet : public QObject
+{
+    Q_OBJECT
+
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+
+    // A client that the server has accepted, i.e. its current client.
+    QTcpSocket *connectClient(MyServer &server)
+    {
+        const int before = server.findChildren<QTcpSocket *>().size();
+        clients.push_back(std::make_unique<QTcpSocket>());
+        QTcpSocket *client = clients.back().get();
+        client->connectToHost(QHostAddress::LocalHost, product::tcpPort);
+        const bool accepted = client->waitForConnected(testenv::patience)
+            && QTest::qWaitFor([&] { return server.findChildren<QTcpSocket *>().size() == before + 1; }, testenv::patience);
+        return accepted ? client : nullptr;
+    }
+    // What a client has received once at least `size` bytes are there.
+    static QByteArray readFrom(QTcpSocket *client, int size)
+    {
+        (void)QTest::qWaitFor([&] { return client->bytesAvailable() >= size; }, testenv::patience);
+        return client->readAll();
+    }
+
+private slots:
+    void cleanup() { clients.clear(); }
+
+    // Only the newest client is served, and the disconnect of any client closes it.
+    void tcpServesTheNewestClient()
+    {
+        MyServer server;
+        QStringList texts; // every text the server emitted
+        connect(&server, &MyServer::sigSendTCPdata, this, [&](const QString &text) { texts << text; });
+        server.slotWriteTCP("OP EARLY=1\r\n"); // no client yet: dropped
+        QTcpSocket *first = connectClient(server);
+        QVERIFY(first);
+        // One text per read, whitespace-simplified: lines joined by one blank, white space alone empty.
+        first->write("op model ?\r\nop ser.no ?\r\n");
+        QTRY_COMPARE(texts, QStringList{"op model ? op ser.no ?"});
+        first->write(" \t\r\n");
+        QTRY_COMPARE(texts, (QStringList{"op model ? op ser.no ?", ""}));
+        texts.clear();
+
+        QTcpSocket *second = connectClient(server);
+        QVERIFY(second);
+        static const char bytes[] = "OP STATUS=1\r\n\0\x01\xff tail";
+        const QByteArray reply(bytes, sizeof bytes - 1);
+        server.slotWriteTCP(reply);
+        QCOMPARE(readFrom(second, reply.size()), reply);
+        QCOMPARE(first->bytesAvailable(), qint64(0));
+
+        // The first client's notification reads the current client, which has nothing pending.
+        first->write("op from first ?\r\n");
+        QTRY_COMPARE(texts, QStringList{QString()});
+        second->write("op from second ?\r\n");
+        QTRY_COMPARE(texts, (QStringList{QString(), "op from second ?"}));
+
+        first->disconnectFromHost();
+        QTRY_COMPARE(second->state(), QAbstractSocket::UnconnectedState);
+        // Until someone connects again, replies go nowhere; nothing is kept for the next client.
+        server.slotWriteTCP("OP LOST=1\r\n");
+        QTcpSocket *third = connectClient(server);
+        QVERIFY(third);
+        server.slotWriteTCP("OP FOUND=1\r\n");
+        QCOMPARE(readFrom(third, 12), QByteArray("OP FOUND=1\r\n"));
+    }
+
+    // All sent before the listener gets to read: one record each, in order. A payload ends at its first
+    // zero byte; an empty one leaves the record ending after the time.
+    void udpRecordPerDatagram()
+    {
+        const QList<QByteArray> datagrams{"n=0", "", QByteArray("abc\0?ZZ?", 8), "n=3"};
+        const QStringList payloads{"n=0", "", "abc", "n=3"};
+        MyUdpRX listener(product::udpRxPort);
+        QSignalSpy records(&listener, SIGNAL(sigSendUDPdata(QString)));
+        QUdpSocket sender;
+        const QTime before = QTime::currentTime();
+        for (const QByteArray &d : datagrams)
+            QCOMPARE(sender.writeDatagram(d, QHostAddress::LocalHost, product::udpRxPort), qint64(d.size()));
+        QTRY_COMPARE(records.count(), payloads.size());
+        const QTime after = QTime::currentTime();
+
+        static const QRegularExpression form(QStringLiteral("\\Audp=([^;]*);time=(\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d);(.*)\\z"),
+                                             QRegularExpression::DotMatchesEverythingOption);
+        for (int i = 0; i < payloads.size(); ++i) {
+            const QRegularExpressionMatch m = form.match(records.at(i).at(0).toString());
+            QVERIFY2(m.hasMatch(), qPrintable(records.at(i).at(0).toString()));
+            QVERIFY(QHostAddress(m.captured(1)).isEqual(QHostAddress::LocalHost, QHostAddress::ConvertV4MappedToIPv4));
+            // Local time of day, between sending and seeing the record (a midnight turn aside).
+            const QTime at = QTime::fromString(m.captured(2), QStringLiteral("hh:mm:ss.zzz"));
+            QVERIFY2(at.isValid() && (after < before || (at >= before.addMSecs(-1) && at <= after)), qPrintable(m.captured(2)));
+            QCOMPARE(m.captured(3), payloads.at(i));
+        }
+    }
+};
+
+TOLVANE_TEST_MAIN(TestNet)
+#include "tst_net.moc"
