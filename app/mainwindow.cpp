@@ -62,10 +62,7 @@ MainWindow::~MainWindow()
     ui = nullptr;
 }
 
-QStringList MainWindow::getLocalNetInfo(int kind)
-{
-    return netinfo::localNetInfo(netinfo::systemInterfaces(), kind);
-}
+QStringList MainWindow::getLocalNetInfo(int kind) { return netinfo::localNetInfo(netinfo::systemInterfaces(), kind); }
 
 void MainWindow::logTcpPane(const QString &tag, const QString &prefix, const QString &text)
 {
@@ -77,20 +74,11 @@ void MainWindow::logSerialPane(const QString &tag, const QString &prefix, const 
     panes->appendHtml(PaneFeed::SerialPane, logpane::entry(tag, prefix, text));
 }
 
-void MainWindow::logSerialPlain(const QString &text)
-{
-    panes->appendPlainText(PaneFeed::SerialPane, text);
-}
+void MainWindow::logSerialPlain(const QString &text) { panes->appendPlainText(PaneFeed::SerialPane, text); }
 
-void MainWindow::on_pushButtonClearSerial_clicked()
-{
-    panes->clear(PaneFeed::SerialPane);
-}
+void MainWindow::on_pushButtonClearSerial_clicked() { panes->clear(PaneFeed::SerialPane); }
 
-void MainWindow::on_pushButtonClearTCP_clicked()
-{
-    panes->clear(PaneFeed::TcpPane);
-}
+void MainWindow::on_pushButtonClearTCP_clicked() { panes->clear(PaneFeed::TcpPane); }
 
 void MainWindow::on_actionAbout_triggered()
 {
@@ -107,6 +95,7 @@ void MainWindow::on_actionAbout_triggered()
     text += QStringLiteral("<br>OS: ") + QSysInfo::prettyProductName();
     text += QStringLiteral("<br>IP: ") + ip;
     text += QStringLiteral("<br>Port: ") + ui->labelSerialPort->text();
-    const QString title = QLatin1String(product::appName) + QStringLiteral(" ReleaseBuild-%1").arg(QLatin1String(__DATE__));
+    const QString title =
+        QLatin1String(product::appName) + QStringLiteral(" ReleaseBuild-%1").arg(QLatin1String(__DATE__));
     QMessageBox::about(this, title, text);
 }

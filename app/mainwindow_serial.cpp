@@ -151,7 +151,7 @@ void MainWindow::slotTcpRX(QString text)
     // settings is null only while the dialog's own constructor shows its no-port box.
     if (!settings || !settings->portAvailable)
         emit sigWriteTCPdata(localanswer::answer(terminated));
-        panes->standBack();
+    panes->standBack();
 }
 
 void MainWindow::writeSerialData(const QByteArray &data)

@@ -28,20 +28,15 @@ PaneFeed::~PaneFeed()
     delete importer;
 }
 
-void PaneFeed::appendHtml(Pane pane, const QString &html)
-{
-    enqueue(pane, true, html);
-}
+void PaneFeed::appendHtml(Pane pane, const QString &html) { enqueue(pane, true, html); }
 
-void PaneFeed::appendPlainText(Pane pane, const QString &text)
-{
-    enqueue(pane, false, text);
-}
+void PaneFeed::appendPlainText(Pane pane, const QString &text) { enqueue(pane, false, text); }
 
 void PaneFeed::enqueue(Pane pane, bool html, const QString &text)
 {
     const bool heavy = html && logpane::isHeavy(text);
-    entries[pane].push_back(Entry{written++, clock.nsecsElapsed(), html, text, heavy ? Import::Waiting : Import::None, {}});
+    entries[pane].push_back(
+        Entry{written++, clock.nsecsElapsed(), html, text, heavy ? Import::Waiting : Import::None, {}});
     if (heavy)
         startImports();
     if (!sliceTimer.isActive())
@@ -103,10 +98,7 @@ int PaneFeed::holdLeftMs() const
     return int(qBound<qint64>(1, (holdUntil - clock.nsecsElapsed() + 999999) / 1000000, holdMs));
 }
 
-int PaneFeed::queued() const
-{
-    return int(entries[TcpPane].size() + entries[SerialPane].size());
-}
+int PaneFeed::queued() const { return int(entries[TcpPane].size() + entries[SerialPane].size()); }
 
 // Hands the oldest waiting heavy entries to the worker, as long as few enough are ahead.
 void PaneFeed::startImports()
@@ -139,7 +131,8 @@ void PaneFeed::startImports()
                 if (stopping)
                     return;
                 const QTextDocumentFragment fragment = panedocument::import(html);
-                QMetaObject::invokeMethod(this, [this, order, fragment] { takeImport(order, fragment); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [this, order, fragment] { takeImport(order, fragment); }, Qt::QueuedConnection);
             },
             Qt::QueuedConnection);
     }
@@ -160,10 +153,7 @@ void PaneFeed::takeImport(quint64 order, const QTextDocumentFragment &fragment)
     }
 }
 
-bool PaneFeed::ready(const Entry &entry) const
-{
-    return entry.import == Import::None || entry.import == Import::Done;
-}
+bool PaneFeed::ready(const Entry &entry) const { return entry.import == Import::None || entry.import == Import::Done; }
 
 // The oldest entry that is ready, of either pane.
 bool PaneFeed::appendNext()

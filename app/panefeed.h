@@ -52,7 +52,11 @@ public:
     class Quiet
     {
     public:
-        explicit Quiet(PaneFeed *feed) : feed(feed) { ++feed->quiet; }
+        explicit Quiet(PaneFeed *feed)
+            : feed(feed)
+        {
+            ++feed->quiet;
+        }
         ~Quiet() { feed->resume(); }
         Quiet(const Quiet &) = delete;
         Quiet &operator=(const Quiet &) = delete;

@@ -63,21 +63,14 @@ int64_t nowNs()
     return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-int64_t after(double seconds)
-{
-    return nowNs() + int64_t(seconds * 1e9);
-}
+int64_t after(double seconds) { return nowNs() + int64_t(seconds * 1e9); }
 
-double secondsSince(int64_t t0)
-{
-    return double(nowNs() - t0) / 1e9;
-}
+double secondsSince(int64_t t0) { return double(nowNs() - t0) / 1e9; }
 
 void sleepUntil(int64_t t)
 {
     const timespec ts{time_t(t / 1000000000), long(t % 1000000000)};
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
-    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) { }
 }
 
 [[noreturn]] void die(const std::string &what)
@@ -287,8 +280,7 @@ long counterOf(const std::string &reply)
 }
 
 // A TCP client of the bridge that keeps everything it receives.
-struct Conn
-{
+struct Conn {
     int fd = -1;
     int localPort = 0; // to find the bridge's side of the connection in /proc/net/tcp
     std::string got;
@@ -407,8 +399,7 @@ struct Conn
 };
 
 // Every TCP socket of this namespace: ports, state (as /proc/net/tcp writes it) and queues.
-struct Tcp
-{
+struct Tcp {
     int local, remote, state;
     long tx, rx;
 };
@@ -424,7 +415,8 @@ std::vector<Tcp> tcpTable()
         while (std::fgets(line, sizeof line, f)) {
             Tcp t;
             if (std::sscanf(line, " %*d: %*[0-9A-Fa-f]:%x %*[0-9A-Fa-f]:%x %x %lx:%lx", &t.local, &t.remote, &t.state,
-                            &t.tx, &t.rx) == 5)
+                            &t.tx, &t.rx)
+                == 5)
                 table.push_back(t);
         }
         std::fclose(f);
@@ -504,9 +496,11 @@ std::string latencies(std::vector<double> s)
 }
 
 // One soak phase: its deadline, what it measured, and what went wrong.
-struct Phase
-{
-    Phase(const Options &o, const std::string &name) : o(o), name(name) {}
+struct Phase {
+    Phase(const Options &o, const std::string &name)
+        : o(o)
+        , name(name)
+    { }
     const Options &o;
     const std::string name;
     const std::string projectorLog = o.str("projector-log");
@@ -550,13 +544,14 @@ struct Phase
     }
 };
 
-struct Random
-{
+struct Random {
     std::mt19937_64 engine;
-    explicit Random(long seed) : engine(uint64_t(seed)) {}
+    explicit Random(long seed)
+        : engine(uint64_t(seed))
+    { }
     double real() { return std::uniform_real_distribution<double>(0, 1)(engine); }
     long between(long lo, long hi) { return std::uniform_int_distribution<long>(lo, hi)(engine); }
-    template<typename T> T pick(const std::vector<T> &v) { return v[size_t(between(0, long(v.size()) - 1))]; }
+    template <typename T> T pick(const std::vector<T> &v) { return v[size_t(between(0, long(v.size()) - 1))]; }
     std::string bytes(long n)
     {
         std::string s(size_t(n), '\0');
@@ -582,10 +577,7 @@ std::string repeat(const std::string &s, int n)
 }
 
 // A literal that may hold NUL bytes.
-template<size_t N> std::string lit(const char (&s)[N])
-{
-    return std::string(s, N - 1);
-}
+template <size_t N> std::string lit(const char (&s)[N]) { return std::string(s, N - 1); }
 
 // --- hostile content -------------------------------------------------------------------------------
 
@@ -651,17 +643,17 @@ std::string junkChunk(Random &r)
     if (kind < 0.30)
         return r.bytes(r.between(1, 4096));
     if (kind < 0.45)
-        return r.pick<std::string>({"op ", "OP ", "Op  ", " op "}) +
-               r.from("abcdefghijklmnopqrstuvwxyz ?=.<>&;\t", r.between(0, 300)) +
-               r.pick<std::string>({"", "\r\n", "\n", "\r"});
+        return r.pick<std::string>({"op ", "OP ", "Op  ", " op "})
+            + r.from("abcdefghijklmnopqrstuvwxyz ?=.<>&;\t", r.between(0, 300))
+            + r.pick<std::string>({"", "\r\n", "\n", "\r"});
     if (kind < 0.55)
         return r.pick<std::string>({lit("op model ?\0\xff junk"), lit("\0\0\0"),
                                     lit("op status ?\r\n\0op power = 0\r\n"),
                                     "\xff\xfe\xc3\x28\xe2\x82\x28\xf0\x28\x8c\xbc\xed\xa0\x80\xf4\x90\x80\x80",
                                     "op \xc3\xa9t\xc3\xa9 ?\r\n", "op \xe2\x82 ?\r\n", "\r\n", " \t \r\n \n"});
     if (kind < 0.60) // a line with no end for tens of kilobytes
-        return r.pick<std::string>({"op ", "", "OP LAMP="}) +
-               r.from("abcdefghijklmnopqrstuvwxyz0123456789 ", r.between(16384, 131072));
+        return r.pick<std::string>({"op ", "", "OP LAMP="})
+            + r.from("abcdefghijklmnopqrstuvwxyz0123456789 ", r.between(16384, 131072));
     if (kind < 0.75) {
         const std::string text = r.real() < 0.8 ? r.pick(markupTexts()) : nested(r.pick(nestKinds), r.between(10, 60));
         return r.pick<std::string>({"op ", "", "op x = "}) + text + r.pick<std::string>({"", "\r\n"});
@@ -679,8 +671,9 @@ std::string nonProbe(Random &r, bool markup)
         data = r.pick<std::string>({"?zz?", "?ZZ", "ZZ?", "? ZZ?", lit("\0?ZZ?"), lit("x\0?ZZ?"), lit("?Z\0Z?"), "",
                                     "%1%2%3", "?\xef\xbc\x9fZZ?", "\xff?ZZ\xff?"});
     else if (kind < 0.5 || markup)
-        data = r.real() < 0.85 ? r.pick(markupTexts())
-                               : nested(r.pick<std::string>({"b", "div", "table", "list", "span"}), r.between(100, 2000));
+        data = r.real() < 0.85
+            ? r.pick(markupTexts())
+            : nested(r.pick<std::string>({"b", "div", "table", "list", "span"}), r.between(100, 2000));
     else if (kind < 0.97)
         data = r.bytes(r.between(0, 1400));
     else
@@ -760,8 +753,8 @@ double roundTrip(Phase &ph, Conn &c, const std::string &command, const std::stri
         return secondsSince(t0);
     ++ph.counts["late_replies"];
     if (!release(ph, c, start, marker, 200))
-        ph.fail("no " + shown(marker) + " after " + shown(command) + " and 200 more commands (got " +
-                shown(c.since(start)) + ")");
+        ph.fail("no " + shown(marker) + " after " + shown(command) + " and 200 more commands (got "
+                + shown(c.since(start)) + ")");
     return -1;
 }
 
@@ -922,8 +915,8 @@ int phaseCycles(const Options &o)
             continue;
         }
         if (kind.compare(0, 4, "send") == 0) {
-            const std::string bytes = r.pick<std::string>({statusQuery, lit("\0"), "junk\r\n", repeat("<b>", 50),
-                                                           "op model ?", std::string(7, '\xff')});
+            const std::string bytes = r.pick<std::string>(
+                {statusQuery, lit("\0"), "junk\r\n", repeat("<b>", 50), "op model ?", std::string(7, '\xff')});
             ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         }
         if (kind.find("reset") != std::string::npos) {
@@ -1108,8 +1101,8 @@ int phaseUdp(const Options &o)
         std::string reply;
         int64_t at;
         if (!receiveDatagram(listener, t0 + int64_t(replyTimeout * 1e9), &reply, &at)) {
-            ph.fail("probe " + std::to_string(probes) + " (" + shown(p, 40) + ") got no reply within " +
-                    std::to_string(long(replyTimeout)) + " s");
+            ph.fail("probe " + std::to_string(probes) + " (" + shown(p, 40) + ") got no reply within "
+                    + std::to_string(long(replyTimeout)) + " s");
             --counter;
             continue;
         }
@@ -1290,8 +1283,7 @@ int benchDiscovery(const Options &o)
         sleepUntil(start + i * interval);
         sent.push_back(nowNs());
         sendDatagram(tx, target, product::udpRxPort, "?ZZ?");
-        while (take(0)) {
-        }
+        while (take(0)) { }
     }
     int64_t last = nowNs();
     while (long(replies.size()) < count && take(last + 2000000000LL))
@@ -1325,8 +1317,8 @@ int benchStream(const Options &o)
     const int rx = udpSocket("4", product::udpTxPort), tx = udpSocket("4", 0);
     std::vector<int64_t> cmdSent(size_t(seconds), -1), cmdReply(size_t(seconds), -1), probeSent(size_t(seconds), -1),
         probeReply(size_t(seconds), -1);
-    long open = -1;        // the command still waiting for its answer
-    size_t replyFrom = 0;  // where its answer may begin
+    long open = -1;       // the command still waiting for its answer
+    size_t replyFrom = 0; // where its answer may begin
     auto serve = [&](int64_t until) {
         do {
             pollfd p[2] = {{c.closed ? -1 : c.fd, POLLIN, 0}, {rx, POLLIN, 0}};
@@ -1385,10 +1377,17 @@ int main(int argc, char **argv)
     const std::string what = argv[1];
     const Options o(argc, argv);
     const std::map<std::string, int (*)(const Options &)> commands = {
-        {"rtt", benchRtt},           {"discovery", benchDiscovery}, {"stream", benchStream},
-        {"wait-listen", phaseWaitListen}, {"tcp-flood", phaseTcpFlood}, {"cycles", phaseCycles},
-        {"markup", phaseMarkup},     {"unplug", phaseUnplug},       {"command", phaseCommand},
-        {"udp", phaseUdp},           {"trap", phaseTrap},
+        {"rtt", benchRtt},
+        {"discovery", benchDiscovery},
+        {"stream", benchStream},
+        {"wait-listen", phaseWaitListen},
+        {"tcp-flood", phaseTcpFlood},
+        {"cycles", phaseCycles},
+        {"markup", phaseMarkup},
+        {"unplug", phaseUnplug},
+        {"command", phaseCommand},
+        {"udp", phaseUdp},
+        {"trap", phaseTrap},
     };
     const auto it = commands.find(what);
     if (it == commands.end())

@@ -6,10 +6,7 @@
 
 namespace discovery {
 
-bool isProbe(const QString &record)
-{
-    return record.contains(QLatin1String("?ZZ?"), Qt::CaseSensitive);
-}
+bool isProbe(const QString &record) { return record.contains(QLatin1String("?ZZ?"), Qt::CaseSensitive); }
 
 QByteArray reply(const QString &ip, const QString &mac, int count)
 {
@@ -29,8 +26,8 @@ QString destination(const QString &ip, bool windows10)
 
 bool parseReply(const QByteArray &bytes, Reply *out)
 {
-    static const QRegularExpression form(QStringLiteral(
-        "\\Aip=([^;]*);mac=([^;]*);model=([^;]*);serial=([^;]*?-(-?[0-9]+));\\z"));
+    static const QRegularExpression form(
+        QStringLiteral("\\Aip=([^;]*);mac=([^;]*);model=([^;]*);serial=([^;]*?-(-?[0-9]+));\\z"));
     const QRegularExpressionMatch m = form.match(QString::fromUtf8(bytes));
     if (!m.hasMatch())
         return false;
@@ -48,10 +45,7 @@ bool parseReply(const QByteArray &bytes, Reply *out)
 
 QT_WARNING_PUSH
 QT_WARNING_DISABLE_DEPRECATED
-bool runningOnWindows10()
-{
-    return QSysInfo::windowsVersion() == QSysInfo::WV_WINDOWS10;
-}
+bool runningOnWindows10() { return QSysInfo::windowsVersion() == QSysInfo::WV_WINDOWS10; }
 QT_WARNING_POP
 
 } // namespace discovery

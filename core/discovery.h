@@ -21,8 +21,8 @@ struct Reply {
     QString ip;
     QString mac;
     QString model;
-    QString serial;       // the whole tag, e.g. "Tolvane-3"
-    qint64 counter = -1;  // the number after the tag's last "-"
+    QString serial;      // the whole tag, e.g. "Tolvane-3"
+    qint64 counter = -1; // the number after the tag's last "-"
 };
 
 // Reads bytes of the reply's form back; false (and *out untouched) for anything else.

@@ -4,15 +4,14 @@
 
 namespace inivalue {
 
-static QString tr(const char *text)
-{
-    return QCoreApplication::translate("SettingsDialog", text);
-}
+static QString tr(const char *text) { return QCoreApplication::translate("SettingsDialog", text); }
 
 QVector<Row> baudRates()
 {
-    return {{QStringLiteral("9600"), 9600}, {QStringLiteral("19200"), 19200},
-            {QStringLiteral("38400"), 38400}, {QStringLiteral("115200"), 115200}};
+    return {{QStringLiteral("9600"), 9600},
+            {QStringLiteral("19200"), 19200},
+            {QStringLiteral("38400"), 38400},
+            {QStringLiteral("115200"), 115200}};
 }
 
 QVector<Row> dataBits()
@@ -25,15 +24,9 @@ QVector<Row> parities()
     return {{tr("None"), 0}, {tr("Even"), 2}, {tr("Odd"), 3}, {tr("Mark"), 5}, {tr("Space"), 4}};
 }
 
-QVector<Row> stopBits()
-{
-    return {{QStringLiteral("1"), 1}, {tr("1.5"), 3}, {QStringLiteral("2"), 2}};
-}
+QVector<Row> stopBits() { return {{QStringLiteral("1"), 1}, {tr("1.5"), 3}, {QStringLiteral("2"), 2}}; }
 
-QVector<Row> flowControls()
-{
-    return {{tr("None"), 0}, {tr("RTS/CTS"), 1}, {tr("XON/XOFF"), 2}};
-}
+QVector<Row> flowControls() { return {{tr("None"), 0}, {tr("RTS/CTS"), 1}, {tr("XON/XOFF"), 2}}; }
 
 int value(const QString &stored, const QVector<Row> &table)
 {

@@ -14,7 +14,7 @@ struct Row {
 // The tables in the order the settings dialog offers them.
 QVector<Row> baudRates();
 QVector<Row> dataBits();
-QVector<Row> parities();    // "Mark" before "Space", although their values run the other way
+QVector<Row> parities(); // "Mark" before "Space", although their values run the other way
 QVector<Row> stopBits();
 QVector<Row> flowControls();
 

@@ -7,14 +7,8 @@ const QString fontEnd = QStringLiteral("</font>");
 
 namespace logpane {
 
-QString entry(const QString &tag, const QString &prefix, const QString &text)
-{
-    return tag + prefix + text + fontEnd;
-}
+QString entry(const QString &tag, const QString &prefix, const QString &text) { return tag + prefix + text + fontEnd; }
 
-bool isHeavy(const QString &html)
-{
-    return html.size() >= 512 || html.count(QLatin1Char('<')) >= 24;
-}
+bool isHeavy(const QString &html) { return html.size() >= 512 || html.count(QLatin1Char('<')) >= 24; }
 
 } // namespace logpane

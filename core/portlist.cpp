@@ -2,25 +2,14 @@
 
 namespace portlist {
 
-static QString orNA(const QString &text)
-{
-    return text.isEmpty() ? QStringLiteral("N/A") : text;
-}
+static QString orNA(const QString &text) { return text.isEmpty() ? QStringLiteral("N/A") : text; }
 
-static QString idOrNA(quint16 id)
-{
-    return id ? QString::number(id, 16) : QStringLiteral("N/A");
-}
+static QString idOrNA(quint16 id) { return id ? QString::number(id, 16) : QStringLiteral("N/A"); }
 
 QStringList itemData(const Port &port)
 {
-    return {port.name,
-            orNA(port.description),
-            orNA(port.manufacturer),
-            orNA(port.serialNumber),
-            port.systemLocation,
-            idOrNA(port.vendorIdentifier),
-            idOrNA(port.productIdentifier)};
+    return {port.name,           orNA(port.description),        orNA(port.manufacturer),       orNA(port.serialNumber),
+            port.systemLocation, idOrNA(port.vendorIdentifier), idOrNA(port.productIdentifier)};
 }
 
 QList<Port> fromOverride(const QString &value)

@@ -10,7 +10,7 @@ namespace settingsfile {
 QString path()
 {
     return QStandardPaths::standardLocations(QStandardPaths::AppDataLocation).value(0) + QLatin1Char('/')
-           + QLatin1String(product::iniFileName);
+        + QLatin1String(product::iniFileName);
 }
 
 QString bridgePath()

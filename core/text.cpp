@@ -8,10 +8,7 @@ QString utf8UpToNul(const QByteArray &bytes)
     return QString::fromUtf8(bytes.constData(), nul < 0 ? bytes.size() : nul);
 }
 
-bool startsWithOp(const QString &text)
-{
-    return text.startsWith(QLatin1String("op "), Qt::CaseInsensitive);
-}
+bool startsWithOp(const QString &text) { return text.startsWith(QLatin1String("op "), Qt::CaseInsensitive); }
 
 QString escapeBytes(const QByteArray &bytes)
 {
@@ -76,8 +73,7 @@ bool unescapeBytes(const QString &text, QByteArray *out)
             i += 2;
             break;
         }
-        default:
-            return false;
+        default: return false;
         }
     }
     *out = result;

@@ -9,12 +9,12 @@
 #include <cstdlib>
 
 // A broken rule must stop the fuzzer like a crash does, with the rule named.
-#define FUZZ_CHECK(cond)                                                                    \
-    do {                                                                                    \
-        if (!(cond)) {                                                                      \
-            std::fprintf(stderr, "rule broken: %s (%s:%d)\n", #cond, __FILE__, __LINE__);   \
-            std::abort();                                                                   \
-        }                                                                                   \
+#define FUZZ_CHECK(cond)                                                                                               \
+    do {                                                                                                               \
+        if (!(cond)) {                                                                                                 \
+            std::fprintf(stderr, "rule broken: %s (%s:%d)\n", #cond, __FILE__, __LINE__);                              \
+            std::abort();                                                                                              \
+        }                                                                                                              \
     } while (0)
 
 namespace fuzz {
@@ -34,10 +34,7 @@ inline quint32 hash(const QByteArray &b)
 }
 
 // Bytes that decode to UTF-8 and back unchanged: valid UTF-8 without NUL.
-inline bool isCleanUtf8(const QByteArray &b)
-{
-    return !b.contains('\0') && QString::fromUtf8(b).toUtf8() == b;
-}
+inline bool isCleanUtf8(const QByteArray &b) { return !b.contains('\0') && QString::fromUtf8(b).toUtf8() == b; }
 
 // Only the printable ASCII characters that are not blanks: what no decoding or simplification may lose.
 inline QByteArray asciiInk(const QByteArray &b)

@@ -25,8 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // A real IPv4 address gives the broadcast address of its /24, whatever the netmask.
     QHostAddress address;
-    if (address.setAddress(ip) && address.protocol() == QAbstractSocket::IPv4Protocol
-        && address.toString() == ip) {
+    if (address.setAddress(ip) && address.protocol() == QAbstractSocket::IPv4Protocol && address.toString() == ip) {
         QHostAddress broadcast;
         FUZZ_CHECK(broadcast.setAddress(to));
         FUZZ_CHECK(broadcast.toIPv4Address() == ((address.toIPv4Address() & 0xffffff00u) | 0xffu));
@@ -35,8 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The reply names the address as given, with the running number in plain decimal.
     const int count = int(fuzz::hash(fuzz::bytes(data, size)) & 0x7fffffff) >> (size % 31);
     const QByteArray reply = discovery::reply(ip, QStringLiteral("02:00:00:00:00:01"), count);
-    FUZZ_CHECK(reply == "ip=" + ip.toUtf8() + ";mac=02:00:00:00:00:01;model=" + product::model + ";serial="
-                   + product::appName + "-" + QByteArray::number(count) + ";");
+    FUZZ_CHECK(reply
+               == "ip=" + ip.toUtf8() + ";mac=02:00:00:00:00:01;model=" + product::model + ";serial=" + product::appName
+                   + "-" + QByteArray::number(count) + ";");
     if (!ip.contains(QLatin1String("?ZZ?")))
         FUZZ_CHECK(!discovery::isProbe(QString::fromUtf8(reply)));
     return 0;

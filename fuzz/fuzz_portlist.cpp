@@ -28,9 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
         // An override port has nothing but its name: every other text reads "N/A".
         const QStringList item = portlist::itemData(port);
-        FUZZ_CHECK(item == (QStringList{port.name, QStringLiteral("N/A"), QStringLiteral("N/A"),
-                                        QStringLiteral("N/A"), port.name, QStringLiteral("N/A"),
-                                        QStringLiteral("N/A")}));
+        FUZZ_CHECK(item
+                   == (QStringList{port.name, QStringLiteral("N/A"), QStringLiteral("N/A"), QStringLiteral("N/A"),
+                                   port.name, QStringLiteral("N/A"), QStringLiteral("N/A")}));
     }
 
     // A port the system reports: identifiers in lowercase hexadecimal, empty texts "N/A".

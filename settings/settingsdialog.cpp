@@ -86,10 +86,7 @@ SettingsDialog::~SettingsDialog()
     ui = nullptr;
 }
 
-Settings SettingsDialog::settings() const
-{
-    return currentSettings;
-}
+Settings SettingsDialog::settings() const { return currentSettings; }
 
 void SettingsDialog::fillPortsParameters()
 {

@@ -25,7 +25,8 @@ class TestNet : public QObject
         QTcpSocket *client = clients.back().get();
         client->connectToHost(QHostAddress::LocalHost, product::tcpPort);
         const bool accepted = client->waitForConnected(testenv::patience)
-            && QTest::qWaitFor([&] { return server.findChildren<QTcpSocket *>().size() == before + 1; }, testenv::patience);
+            && QTest::qWaitFor([&] { return server.findChildren<QTcpSocket *>().size() == before + 1; },
+                               testenv::patience);
         return accepted ? client : nullptr;
     }
     // What a client has received once at least `size` bytes are there.
@@ -93,15 +94,17 @@ private slots:
         QTRY_COMPARE(records.count(), payloads.size());
         const QTime after = QTime::currentTime();
 
-        static const QRegularExpression form(QStringLiteral("\\Audp=([^;]*);time=(\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d);(.*)\\z"),
-                                             QRegularExpression::DotMatchesEverythingOption);
+        static const QRegularExpression form(
+            QStringLiteral("\\Audp=([^;]*);time=(\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d);(.*)\\z"),
+            QRegularExpression::DotMatchesEverythingOption);
         for (int i = 0; i < payloads.size(); ++i) {
             const QRegularExpressionMatch m = form.match(records.at(i).at(0).toString());
             QVERIFY2(m.hasMatch(), qPrintable(records.at(i).at(0).toString()));
             QVERIFY(QHostAddress(m.captured(1)).isEqual(QHostAddress::LocalHost, QHostAddress::ConvertV4MappedToIPv4));
             // Local time of day, between sending and seeing the record (a midnight turn aside).
             const QTime at = QTime::fromString(m.captured(2), QStringLiteral("hh:mm:ss.zzz"));
-            QVERIFY2(at.isValid() && (after < before || (at >= before.addMSecs(-1) && at <= after)), qPrintable(m.captured(2)));
+            QVERIFY2(at.isValid() && (after < before || (at >= before.addMSecs(-1) && at <= after)),
+                     qPrintable(m.captured(2)));
             QCOMPARE(m.captured(3), payloads.at(i));
         }
     }

@@ -32,7 +32,8 @@ QList<Line> linesOf(QPlainTextEdit *pane)
         bool first = true;
         for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it) {
             const QTextCharFormat format = it.fragment().charFormat();
-            const QString colour = format.hasProperty(QTextFormat::ForegroundBrush) ? format.foreground().color().name() : QString();
+            const QString colour =
+                format.hasProperty(QTextFormat::ForegroundBrush) ? format.foreground().color().name() : QString();
             const bool bold = format.fontWeight() == QFont::Bold;
             if (first) {
                 line.colour = colour;
@@ -60,7 +61,8 @@ Line inBlue(const QString &text) { return Line{text, blue, false}; }
 // How QCOMPARE shows a line that differs.
 char *toString(const Line &line)
 {
-    return QTest::toString(QStringLiteral("%1 [%2%3]").arg(line.text, line.colour, line.bold ? QStringLiteral(", bold") : QString()));
+    return QTest::toString(
+        QStringLiteral("%1 [%2%3]").arg(line.text, line.colour, line.bold ? QStringLiteral(", bold") : QString()));
 }
 
 } // namespace
@@ -72,7 +74,10 @@ class TestPanes : public QObject
     std::unique_ptr<PtyDevice> device;
     std::unique_ptr<rig::Bridge> bridge;
 
-    QPlainTextEdit *pane(const char *name) const { return bridge->window->findChild<QPlainTextEdit *>(QLatin1String(name)); }
+    QPlainTextEdit *pane(const char *name) const
+    {
+        return bridge->window->findChild<QPlainTextEdit *>(QLatin1String(name));
+    }
     QPlainTextEdit *tcp() const { return pane("plainTextEditTCP"); }
     QPlainTextEdit *serial() const { return pane("plainTextEditSerial"); }
 
@@ -131,7 +136,8 @@ private slots:
             QVERIFY(answer(command, reply));
             QTRY_COMPARE_WITH_TIMEOUT(bridge->fromBridge, reply, patience);
             tcpLines << inBlue("TCP>" + command) << inBlue("<<<" + reply.trimmed());
-            serialLines << inBlue(">" + command) << Line{">>>" + command, red, false} << inBlue("<<<" + reply.trimmed());
+            serialLines << inBlue(">" + command) << Line{">>>" + command, red, false}
+                        << inBlue("<<<" + reply.trimmed());
         }
         QTRY_COMPARE_WITH_TIMEOUT(linesOf(tcp()), tcpLines, patience);
         QTRY_COMPARE_WITH_TIMEOUT(linesOf(serial()), serialLines, patience);
@@ -146,9 +152,11 @@ private slots:
             sendDatagram(payload);
         QTRY_COMPARE_WITH_TIMEOUT(linesOf(tcp()).size(), 4, patience);
         const QList<Line> lines = linesOf(tcp());
-        QVERIFY2(lines.at(0).text.startsWith("UDP>udp=") && lines.at(0).text.endsWith(";first"), qPrintable(lines.at(0).text));
+        QVERIFY2(lines.at(0).text.startsWith("UDP>udp=") && lines.at(0).text.endsWith(";first"),
+                 qPrintable(lines.at(0).text));
         QVERIFY2(lines.at(1).text.endsWith(";?ZZ?"), qPrintable(lines.at(1).text));
-        QVERIFY2(lines.at(2).text.startsWith(">>>ip=") && lines.at(2).text.endsWith(";serial=Tolvane-0;"), qPrintable(lines.at(2).text));
+        QVERIFY2(lines.at(2).text.startsWith(">>>ip=") && lines.at(2).text.endsWith(";serial=Tolvane-0;"),
+                 qPrintable(lines.at(2).text));
         QVERIFY2(lines.at(3).text.endsWith(";third"), qPrintable(lines.at(3).text));
         for (int i : {0, 1, 3}) {
             QCOMPARE(lines.at(i).colour, pink);
@@ -209,23 +217,36 @@ private slots:
     void importedElsewhereEqualsAppendHtml_data()
     {
         QTest::addColumn<QString>("html");
-        auto nested = [](const char *open, int depth) { return QString::fromLatin1(open).repeated(depth) + QStringLiteral("x"); };
+        auto nested = [](const char *open, int depth) {
+            return QString::fromLatin1(open).repeated(depth) + QStringLiteral("x");
+        };
         const QString udp = fontDeepPink + QStringLiteral("<b>UDP>udp=127.0.0.1;time=12:00:00.000;");
         QTest::newRow("command") << logpane::entry(fontDarkBlue, QStringLiteral("TCP>"), QStringLiteral("op status ?"));
-        QTest::newRow("written, CR LF") << logpane::entry(fontRed, QStringLiteral("&gt;&gt;&gt;"), QStringLiteral("op status ?\r\n"));
-        QTest::newRow("reply") << logpane::entry(fontDarkBlue, QStringLiteral("&lt;&lt;&lt;"), QStringLiteral("OP STATUS=1\r\n"));
+        QTest::newRow("written, CR LF") << logpane::entry(fontRed, QStringLiteral("&gt;&gt;&gt;"),
+                                                          QStringLiteral("op status ?\r\n"));
+        QTest::newRow("reply") << logpane::entry(fontDarkBlue, QStringLiteral("&lt;&lt;&lt;"),
+                                                 QStringLiteral("OP STATUS=1\r\n"));
         QTest::newRow("datagram") << udp + QStringLiteral("?ZZ?</b>") + fontEnd;
         QTest::newRow("deep div") << udp + nested("<div>", 3000) + QStringLiteral("</b>") + fontEnd;
         QTest::newRow("deep table") << udp + nested("<table><tr><td>", 400) + QStringLiteral("</b>") + fontEnd;
         QTest::newRow("deep bold") << udp + nested("<b>", 3000) + QStringLiteral("</b>") + fontEnd;
         QTest::newRow("unclosed") << udp + QStringLiteral("<i><u><s><p>open").repeated(50) + fontEnd;
         QTest::newRow("lists") << udp + QStringLiteral("<ul><li>a<ol><li>b</ol><li>c</ul>").repeated(40) + fontEnd;
-        QTest::newRow("images and links") << udp + QStringLiteral("<img src=\"file:///etc/hostname\" width=40><a href=\"http://192.0.2.1/\">l</a>"
-                                                                  "<link rel=stylesheet href=\"file:///etc/x.css\">").repeated(20) + fontEnd;
-        QTest::newRow("style sheet") << udp + QStringLiteral("<style>p { color: red; font-size: 40pt } b { color: green }</style><p>s<b>t</b></p>").repeated(20) + fontEnd;
-        QTest::newRow("entities") << udp + QStringLiteral("&amp;&lt;&gt;&nbsp;&#65;&#x263a;&bogus;&").repeated(60) + fontEnd;
-        QTest::newRow("NUL and replacement characters") << udp + (QStringLiteral("a") + QChar(0) + QChar(0xfffd) + QStringLiteral("<b>b</b>")).repeated(100) + fontEnd;
-        QTest::newRow("pre, headings, rules") << udp + QStringLiteral("<pre>p  re\n x</pre><h1>h</h1><hr><br>").repeated(30) + fontEnd;
+        QTest::newRow("images and links") << udp
+                + QStringLiteral("<img src=\"file:///etc/hostname\" width=40><a href=\"http://192.0.2.1/\">l</a>"
+                                 "<link rel=stylesheet href=\"file:///etc/x.css\">")
+                      .repeated(20)
+                + fontEnd;
+        QTest::newRow("style sheet") << udp
+                + QStringLiteral("<style>p { color: red; font-size: 40pt } b { color: green }</style><p>s<b>t</b></p>")
+                      .repeated(20)
+                + fontEnd;
+        QTest::newRow("entities") << udp + QStringLiteral("&amp;&lt;&gt;&nbsp;&#65;&#x263a;&bogus;&").repeated(60)
+                + fontEnd;
+        QTest::newRow("NUL and replacement characters") << udp
+                + (QStringLiteral("a") + QChar(0) + QChar(0xfffd) + QStringLiteral("<b>b</b>")).repeated(100) + fontEnd;
+        QTest::newRow("pre, headings, rules")
+            << udp + QStringLiteral("<pre>p  re\n x</pre><h1>h</h1><hr><br>").repeated(30) + fontEnd;
     }
     void importedElsewhereEqualsAppendHtml()
     {
@@ -236,7 +257,8 @@ private slots:
             panedocument::prepare(pane);
             pane->show();
         }
-        const QStringList entries = {logpane::entry(fontDarkBlue, QStringLiteral("TCP>"), QStringLiteral("before")), html,
+        const QStringList entries = {logpane::entry(fontDarkBlue, QStringLiteral("TCP>"), QStringLiteral("before")),
+                                     html,
                                      logpane::entry(fontRed, QStringLiteral("&gt;&gt;&gt;"), QStringLiteral("after"))};
         for (const QString &entry : entries) {
             direct.appendHtml(entry);
@@ -297,8 +319,9 @@ private slots:
     void panesLoadNoResources()
     {
         openWithoutPort();
-        bridge->window->logTcpPane(fontDarkBlue, QStringLiteral("TCP>"),
-                                   QStringLiteral("<img src=\":/images/clear.png\"><img src=\"file:///etc/hostname\">x"));
+        bridge->window->logTcpPane(
+            fontDarkBlue, QStringLiteral("TCP>"),
+            QStringLiteral("<img src=\":/images/clear.png\"><img src=\"file:///etc/hostname\">x"));
         QTRY_VERIFY_WITH_TIMEOUT(tcp()->toPlainText().endsWith(QLatin1Char('x')), patience);
         for (const char *url : {":/images/clear.png", "file:///etc/hostname"})
             QVERIFY2(tcp()->document()->resource(QTextDocument::ImageResource, QUrl(QLatin1String(url))).isNull(), url);

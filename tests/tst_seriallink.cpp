@@ -29,12 +29,13 @@ private slots:
     {
         QTest::addColumn<rig::LineSettings>("line");
         QTest::addColumn<int>("speed");
-        QTest::addColumn<QString>("state"); // a pseudo-terminal forces 8 data bits and no parity: those two from the port
+        QTest::addColumn<QString>(
+            "state"); // a pseudo-terminal forces 8 data bits and no parity: those two from the port
         QTest::newRow("defaults") << rig::LineSettings() << int(B9600) << "Data8 NoParity";
         QTest::newRow("38400 7E2 RTS/CTS") << rig::LineSettings{"38400", "7", "Even", "2", "RTS/CTS"} << int(B38400)
                                            << "CSTOPB CRTSCTS Data7 EvenParity";
-        QTest::newRow("115200 8M1 XON/XOFF") << rig::LineSettings{"115200", "8", "Mark", "1", "XON/XOFF"}
-                                             << int(B115200) << "IXON Data8 MarkParity";
+        QTest::newRow("115200 8M1 XON/XOFF")
+            << rig::LineSettings{"115200", "8", "Mark", "1", "XON/XOFF"} << int(B115200) << "IXON Data8 MarkParity";
     }
     void opensWithTheIniParameters()
     {
@@ -48,14 +49,16 @@ private slots:
         QCOMPARE(bridge->label()->text(), path + ":" + shown.mid(0, 4).join(","));
         QVERIFY(bridge->editor()->isEnabled());
 
-        termios t {};
+        termios t{};
         QVERIFY(device->attributes(&t));
         QCOMPARE(qMakePair(int(cfgetospeed(&t)), int(cfgetispeed(&t))), qMakePair(speed, speed));
         QStringList got;
-        for (const auto &flag : {std::pair{t.c_cflag & CSTOPB, "CSTOPB"}, {t.c_cflag & CRTSCTS, "CRTSCTS"}, {t.c_iflag & IXON, "IXON"}})
+        for (const auto &flag :
+             {std::pair{t.c_cflag & CSTOPB, "CSTOPB"}, {t.c_cflag & CRTSCTS, "CRTSCTS"}, {t.c_iflag & IXON, "IXON"}})
             if (flag.first)
                 got << flag.second;
-        got << QVariant::fromValue(bridge->port()->dataBits()).toString() << QVariant::fromValue(bridge->port()->parity()).toString();
+        got << QVariant::fromValue(bridge->port()->dataBits()).toString()
+            << QVariant::fromValue(bridge->port()->parity()).toString();
         QCOMPARE(got.join(QLatin1Char(' ')), state);
     }
 
@@ -64,16 +67,17 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("chunks");
         QTest::addColumn<QByteArray>("forwarded");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("CR LF kept") << QList<QByteArray>{"OP STATUS=1\r\n"} << QByteArray("OP STATUS=1\r\n") << "<<<OP STATUS=1";
+        QTest::newRow("CR LF kept") << QList<QByteArray>{"OP STATUS=1\r\n"} << QByteArray("OP STATUS=1\r\n")
+                                    << "<<<OP STATUS=1";
         const QByteArray nul("OP NAME=A\0B\0\r\n", 14);
         QTest::newRow("NUL bytes") << QList<QByteArray>{nul} << nul << "<<<OP NAME=A";
         const QByteArray invalid("OP NAME=\xff\xfe\xc3\x28\r\n");
         QTest::newRow("invalid UTF-8") << QList<QByteArray>{invalid} << invalid
                                        << QString::fromUtf8("<<<OP NAME=\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd(");
-        QTest::newRow("line in two pieces, LF alone") << QList<QByteArray>{"OP STA", "TUS=1\n"} << QByteArray("OP STATUS=1\n")
-                                                      << "<<<OP STATUS=1";
-        QTest::newRow("the echo test is case-sensitive") << QList<QByteArray>{"OP STATUS ?\r\n"} << QByteArray("OP STATUS ?\r\n")
-                                                         << "<<<OP STATUS ?";
+        QTest::newRow("line in two pieces, LF alone")
+            << QList<QByteArray>{"OP STA", "TUS=1\n"} << QByteArray("OP STATUS=1\n") << "<<<OP STATUS=1";
+        QTest::newRow("the echo test is case-sensitive")
+            << QList<QByteArray>{"OP STATUS ?\r\n"} << QByteArray("OP STATUS ?\r\n") << "<<<OP STATUS ?";
     }
     void replyForwardedByteForByte()
     {
@@ -118,7 +122,8 @@ private slots:
         bool sent = false;
         connect(bridge->window.get(), &MainWindow::sigWriteTCPdata, this, [&] {
             if (!sent)
-                sent = device->send("OP INPUT=HDMI1\r\n") && rig::waitFor([&] { return bridge->port()->bytesAvailable() > 0; });
+                sent = device->send("OP INPUT=HDMI1\r\n")
+                    && rig::waitFor([&] { return bridge->port()->bytesAvailable() > 0; });
         });
         QVERIFY(deliver("OP POWER=1\r\n"));
         QVERIFY(sent);
@@ -140,8 +145,9 @@ private slots:
         QVERIFY(command("OP POWER ?"));
         QVERIFY(deliver("power is on\r\n"));
         QCOMPARE(bridge->fromBridge, QByteArray()); // a port is present: no local answers
-        QTRY_COMPARE(rig::paneLines(bridge->serialPane()), QStringList({">status ?", ">opstatus ?", ">xop status ?", "<<<READY",
-                                                                         ">OP POWER ?", ">>>OP POWER ?", "<<<power is on"}));
+        QTRY_COMPARE(rig::paneLines(bridge->serialPane()),
+                     QStringList({">status ?", ">opstatus ?", ">xop status ?", "<<<READY", ">OP POWER ?",
+                                  ">>>OP POWER ?", "<<<power is on"}));
     }
 
     void localAnswersWithoutAnyPort_data()
@@ -152,11 +158,15 @@ private slots:
         const QByteArray model(product::modelAnswer);
         QTest::newRow("model, no line end") << QByteArray(product::modelQuery) << model << false;
         QTest::newRow("model, in the start-up box") << QByteArray(product::modelQuery) << model << true;
-        QTest::newRow("model after other text, before ser.no") << QByteArray("hi op ser.no ? op model ?") << model << false;
-        QTest::newRow("serial number") << QByteArray("op ser.no ?\r\n") << QByteArray(product::serialNumberAnswer) << false;
-        QTest::newRow("status keeps the blank before ?") << QByteArray("op status ?") << QByteArray("op status =NA") << false;
+        QTest::newRow("model after other text, before ser.no")
+            << QByteArray("hi op ser.no ? op model ?") << model << false;
+        QTest::newRow("serial number") << QByteArray("op ser.no ?\r\n") << QByteArray(product::serialNumberAnswer)
+                                       << false;
+        QTest::newRow("status keeps the blank before ?")
+            << QByteArray("op status ?") << QByteArray("op status =NA") << false;
         QTest::newRow("upper case is generic") << QByteArray("OP MODEL ?") << QByteArray("OP MODEL =NA") << false;
-        QTest::newRow("every ? removed, UTF-8 kept") << QByteArray("op a?b n\xc3\xa4me ??") << QByteArray("op ab n\xc3\xa4me =NA") << false;
+        QTest::newRow("every ? removed, UTF-8 kept")
+            << QByteArray("op a?b n\xc3\xa4me ??") << QByteArray("op ab n\xc3\xa4me =NA") << false;
         QTest::newRow("white space only") << QByteArray(" \t ") << QByteArray("=NA") << false;
     }
     void localAnswersWithoutAnyPort()
@@ -196,9 +206,9 @@ private slots:
             bridge.label()->setText(port);
             bridge.window->findChild<QAction *>(QStringLiteral("actionAbout"))->trigger();
             QVERIFY2(title.match(bridge.boxes.last().title).hasMatch(), qPrintable(bridge.boxes.last().title));
-            QCOMPARE(bridge.boxes.last().text, page + "<br>OS: " + QSysInfo::prettyProductName() + "<br>IP: "
-                                                   + bridge.window->getLocalNetInfo(netinfo::Ipv4Addresses).first()
-                                                   + "<br>Port: " + port);
+            QCOMPARE(bridge.boxes.last().text,
+                     page + "<br>OS: " + QSysInfo::prettyProductName() + "<br>IP: "
+                         + bridge.window->getLocalNetInfo(netinfo::Ipv4Addresses).first() + "<br>Port: " + port);
             QCOMPARE(bridge.boxes.last().parent, bridge.window.get());
         }
         QCOMPARE(bridge.boxes.count(), 2);

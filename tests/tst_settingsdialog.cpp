@@ -26,7 +26,8 @@ QString label(const SettingsDialog &d, const char *name) { return d.findChild<QL
 QString selection(const SettingsDialog &d)
 {
     QStringList out;
-    for (const char *name : {"serialPortInfoListBox", "baudRateBox", "dataBitsBox", "parityBox", "stopBitsBox", "flowControlBox"})
+    for (const char *name :
+         {"serialPortInfoListBox", "baudRateBox", "dataBitsBox", "parityBox", "stopBitsBox", "flowControlBox"})
         out << (box(d, name)->currentIndex() == -1 ? QStringLiteral("(none)") : box(d, name)->currentText());
     return out.join(QLatin1Char(' '));
 }
@@ -35,8 +36,11 @@ QString selection(const SettingsDialog &d)
 QString describe(const Settings &s)
 {
     QString out = s.name;
-    const QPair<QString, int> pairs[] = {{s.stringBaudRate, s.baudRate}, {s.stringDataBits, s.dataBits},
-        {s.stringParity, s.parity}, {s.stringStopBits, s.stopBits}, {s.stringFlowControl, s.flowControl}};
+    const QPair<QString, int> pairs[] = {{s.stringBaudRate, s.baudRate},
+                                         {s.stringDataBits, s.dataBits},
+                                         {s.stringParity, s.parity},
+                                         {s.stringStopBits, s.stopBits},
+                                         {s.stringFlowControl, s.flowControl}};
     for (const auto &p : pairs)
         out += QLatin1Char(' ') + p.first + QLatin1Char('=') + QString::number(p.second);
     return out + (s.localEchoEnabled ? " echo" : " no-echo");
@@ -78,7 +82,8 @@ private slots:
         SettingsDialog d;
         QCOMPARE(boxes.count(), 1);
         const BoxCatcher::Box box = boxes.last();
-        QCOMPARE(box.title + ": " + box.text, "Serial Port Not Available: Connect USB/Serial cable and restart program!");
+        QCOMPARE(box.title + ": " + box.text,
+                 "Serial Port Not Available: Connect USB/Serial cable and restart program!");
         QVERIFY(box.icon == QMessageBox::Critical && !box.parent && !d.portAvailable);
         QVERIFY(!(d.windowFlags() & Qt::WindowContextHelpButtonHint));
         QCOMPARE(selection(d), QStringLiteral("(none) 115200 8 None 1 None"));
@@ -93,7 +98,7 @@ private slots:
         });
         QTest::mouseClick(d.findChild<QPushButton *>(QStringLiteral("applyButton")), Qt::LeftButton);
         QCOMPARE(fileAtSignal, QList<QByteArray>{dataFile("saved-apply-no-port.ini")});
-        QCOMPARE(boxes.count(), 1); // the no-port box of start-up only
+        QCOMPARE(boxes.count(), 1);             // the no-port box of start-up only
         QCOMPARE(d.settings().name, QString()); // nothing reloaded
     }
 
@@ -123,18 +128,28 @@ private slots:
         QTest::addColumn<bool>("portEditable");
         QTest::addColumn<bool>("baudEditable");
         QTest::addColumn<bool>("savedTheSame"); // saved again as the boxes show them ("Even", not 2)
-        QTest::newRow("no file: defaults, parity N and port Com3 match no item") << QString()
-            << "Com3 9600=9600 8=8 N=0 1=1 None=0 echo" << "(none) 9600 8 (none) 1 None" << true << false << false;
-        QTest::newRow("written by the program: Even, 1.5, RTS/CTS, echo false") << "saved-chosen.ini"
-            << "/tmp/fakeB 38400=38400 7=7 Even=2 1.5=3 RTS/CTS=1 no-echo" << "/tmp/fakeB 38400 7 Even 1.5 RTS/CTS" << false << false << true;
-        QTest::newRow("hand-edited parity 2, echo no (still on)") << "settings-parity-number.ini"
-            << "/tmp/fakeA 19200=19200 5=5 2=2 2=2 XON/XOFF=2 echo" << "/tmp/fakeA 19200 5 (none) 2 XON/XOFF" << false << false << false;
+        QTest::newRow("no file: defaults, parity N and port Com3 match no item")
+            << QString() << "Com3 9600=9600 8=8 N=0 1=1 None=0 echo"
+            << "(none) 9600 8 (none) 1 None" << true << false << false;
+        QTest::newRow("written by the program: Even, 1.5, RTS/CTS, echo false")
+            << "saved-chosen.ini"
+            << "/tmp/fakeB 38400=38400 7=7 Even=2 1.5=3 RTS/CTS=1 no-echo"
+            << "/tmp/fakeB 38400 7 Even 1.5 RTS/CTS" << false << false << true;
+        QTest::newRow("hand-edited parity 2, echo no (still on)")
+            << "settings-parity-number.ini"
+            << "/tmp/fakeA 19200=19200 5=5 2=2 2=2 XON/XOFF=2 echo"
+            << "/tmp/fakeA 19200 5 (none) 2 XON/XOFF" << false << false << false;
         QTest::newRow("unlisted baud rate, echo 0") << "settings-baud-unlisted.ini"
-            << "Com3 57600=57600 8=8 N=0 1=1 None=0 no-echo" << "(none) (none) 8 (none) 1 None" << true << true << false;
-        QTest::newRow("empty values, echo empty") << "settings-empty-values.ini"
-            << " =0 =0 =0 =0 =0 no-echo" << "(none) (none) (none) (none) (none) (none)" << true << true << false;
-        QTest::newRow("wrong letter case matches nothing, echo FALSE") << "settings-wrong-case.ini"
-            << "/TMP/FAKEB 9600=9600 8=8 even=0 1.5=3 rts/cts=0 no-echo" << "(none) 9600 8 (none) 1.5 (none)" << true << false << false;
+                                                    << "Com3 57600=57600 8=8 N=0 1=1 None=0 no-echo"
+                                                    << "(none) (none) 8 (none) 1 None" << true << true << false;
+        QTest::newRow("empty values, echo empty")
+            << "settings-empty-values.ini"
+            << " =0 =0 =0 =0 =0 no-echo"
+            << "(none) (none) (none) (none) (none) (none)" << true << true << false;
+        QTest::newRow("wrong letter case matches nothing, echo FALSE")
+            << "settings-wrong-case.ini"
+            << "/TMP/FAKEB 9600=9600 8=8 even=0 1.5=3 rts/cts=0 no-echo"
+            << "(none) 9600 8 (none) 1.5 (none)" << true << false << false;
     }
 
     void readINI()

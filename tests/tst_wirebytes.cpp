@@ -107,12 +107,14 @@ private slots:
         QTest::newRow("VM anywhere in the name skipped")
             << Interfaces{iface("eth0-VM", true, macA, {"10.1.2.3"}), iface("eth1", true, macB, {"10.1.2.4"})}
             << QStringList{"10.1.2.4"} << QStringList{macB};
-        QTest::newRow("lower-case vm is not VM")
-            << Interfaces{iface("vmnet1", true, macA, {"172.16.5.1"})} << QStringList{"172.16.5.1"} << QStringList{macA};
+        QTest::newRow("lower-case vm is not VM") << Interfaces{iface("vmnet1", true, macA, {"172.16.5.1"})}
+                                                 << QStringList{"172.16.5.1"} << QStringList{macA};
         QTest::newRow("loopback and IPv6 skipped")
-            << Interfaces{iface("lo", true, macB, {"127.0.0.1", "::1"}), iface("eth0", true, macA, {"fe80::1"})} << none << none;
+            << Interfaces{iface("lo", true, macB, {"127.0.0.1", "::1"}), iface("eth0", true, macA, {"fe80::1"})} << none
+            << none;
         QTest::newRow("two IPv4 on one interface give the MAC twice, system order kept")
-            << Interfaces{iface("wlan0", true, macB, {"192.168.1.20"}), iface("eth0", true, macA, {"10.1.2.3", "127.0.0.2", "10.9.8.7"})}
+            << Interfaces{iface("wlan0", true, macB, {"192.168.1.20"}),
+                          iface("eth0", true, macA, {"10.1.2.3", "127.0.0.2", "10.9.8.7"})}
             << QStringList{"192.168.1.20", "10.1.2.3", "10.9.8.7"} << QStringList{macB, macA, macA};
     }
 

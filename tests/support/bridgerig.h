@@ -23,8 +23,10 @@
 namespace rig {
 
 // Runs the event loop until the condition holds, at most the given time.
-template <typename Condition>
-bool waitFor(Condition condition, int timeoutMs = testenv::patience) { return QTest::qWaitFor(condition, timeoutMs); }
+template <typename Condition> bool waitFor(Condition condition, int timeoutMs = testenv::patience)
+{
+    return QTest::qWaitFor(condition, timeoutMs);
+}
 
 struct LineSettings {
     QString baudRate = "9600", dataBits = "8", parity = "None", stopBits = "1", flowControl = "None";

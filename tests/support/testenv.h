@@ -30,13 +30,13 @@ constexpr int patience = 30000;
 } // namespace testenv
 
 // QTEST_MAIN with an isolated environment and the offscreen platform.
-#define TOLVANE_TEST_MAIN(TestObject)                                                              \
-    int main(int argc, char *argv[])                                                               \
-    {                                                                                              \
-        testenv::isolate();                                                                        \
-        QApplication app(argc, argv);                                                              \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
-        TestObject tc;                                                                             \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
-        return QTest::qExec(&tc, argc, argv);                                                      \
+#define TOLVANE_TEST_MAIN(TestObject)                                                                                  \
+    int main(int argc, char *argv[])                                                                                   \
+    {                                                                                                                  \
+        testenv::isolate();                                                                                            \
+        QApplication app(argc, argv);                                                                                  \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                                       \
+        TestObject tc;                                                                                                 \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
     }

@@ -9,15 +9,9 @@
 
 namespace output {
 
-QJsonValue bytes(const QByteArray &raw)
-{
-    return text::escapeBytes(raw);
-}
+QJsonValue bytes(const QByteArray &raw) { return text::escapeBytes(raw); }
 
-QJsonValue ms(double value)
-{
-    return std::round(value * 1000.0) / 1000.0;
-}
+QJsonValue ms(double value) { return std::round(value * 1000.0) / 1000.0; }
 
 void json(const QJsonObject &document, bool oneLine)
 {
@@ -48,9 +42,6 @@ QString table(const QStringList &header, const QVector<QStringList> &rows)
     return text;
 }
 
-QString msText(double value)
-{
-    return QString::number(value, 'f', 1) + QStringLiteral(" ms");
-}
+QString msText(double value) { return QString::number(value, 'f', 1) + QStringLiteral(" ms"); }
 
 } // namespace output

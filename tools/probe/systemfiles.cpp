@@ -33,10 +33,7 @@ QString linkText(const QString &link)
     return n < 0 ? QString() : QFile::decodeName(QByteArray(buffer, int(n)));
 }
 
-QString lastComponent(const QString &linkTarget)
-{
-    return linkTarget.section(QLatin1Char('/'), -1);
-}
+QString lastComponent(const QString &linkTarget) { return linkTarget.section(QLatin1Char('/'), -1); }
 
 // ttyUSB2 before ttyUSB10.
 static bool naturalLess(const QString &a, const QString &b)

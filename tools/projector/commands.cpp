@@ -18,10 +18,7 @@ static std::string toUpper(std::string text)
     return text;
 }
 
-static bool isBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
+static bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 static std::string trimmed(const std::string &text)
 {
@@ -40,10 +37,7 @@ ProjectorTable::ProjectorTable()
              {"input", "HDMI1"},        {"lamp", "1200"}}
 { }
 
-void ProjectorTable::set(const std::string &key, const std::string &value)
-{
-    values[toLower(trimmed(key))] = value;
-}
+void ProjectorTable::set(const std::string &key, const std::string &value) { values[toLower(trimmed(key))] = value; }
 
 std::optional<std::string> ProjectorTable::answer(const std::string &line)
 {

@@ -15,10 +15,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-static void onStopSignal(int)
-{
-    stopRequested = 1;
-}
+static void onStopSignal(int) { stopRequested = 1; }
 
 int main(int argc, char **argv)
 {
