@@ -27,6 +27,9 @@ void MyServer::newConnection()
     if (!next)
         return;
     tcpSocket = next;
+    // Replies are short and each must go at once: without this, a second reply sent before the client
+    // acknowledged the first would wait for that acknowledgement (tens of milliseconds).
+    tcpSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(tcpSocket, SIGNAL(readyRead()), this, SLOT(startRead()));
     connect(tcpSocket, SIGNAL(disconnected()), this, SLOT(connectionAboutToClose()));
 }
