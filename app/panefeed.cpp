@@ -50,7 +50,6 @@ void PaneFeed::clear(Pane pane)
             --importing; // a running import's result finds no entry and is dropped
     }
     entries[pane].clear();
-    cursorBehind[pane] = false;
     panes[pane]->clear();
     startImports();
 }
@@ -186,9 +185,8 @@ bool PaneFeed::appendNext()
     return true;
 }
 
-// Nothing can look at a pane while it does not paint, so a run of HTML entries moves the cursor to
-// the end once, after the last of them and before the pane paints again, with the same result. A
-// plain entry, which leaves the cursor where it is, catches up first.
+// Nothing can look at a pane between two entries of one slice, so a run of HTML entries moves the
+// cursor to the end once, after the last of them, with the same result.
 void PaneFeed::catchUpCursor(int pane)
 {
     if (!cursorBehind[pane])
@@ -222,6 +220,8 @@ void PaneFeed::appendSlice()
         if (!(more = appendNext()))
             break;
     }
+    for (int pane = 0; pane < PaneCount; ++pane)
+        catchUpCursor(pane);
     // The rest after the sockets and the port have been served; entries waiting for their import
     // are taken when it is done.
     if (more && queued() > 0)
@@ -259,7 +259,6 @@ void PaneFeed::thaw()
     const int pane = frozen[nextPaint] ? nextPaint : 1 - nextPaint;
     nextPaint = 1 - pane;
     frozen[pane] = false;
-    catchUpCursor(pane);
     panes[pane]->setUpdatesEnabled(true);
     if (frozen[nextPaint])
         paintTimer.start(0);
