@@ -10,7 +10,7 @@ must be local) to the prober's port 35069 and naming it. MODE says what TCP 7000
 Writes READY_FILE once everything listens; runs until stopped."""
 import selectors, socket, sys
 
-ready, specs = sys.argv[1], [a.rsplit(":", 1) for a in sys.argv[2:]]
+ready, wanted = sys.argv[1], [a.rsplit(":", 1) for a in sys.argv[2:]]
 sel = selectors.DefaultSelector()
 
 udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -19,7 +19,7 @@ udp.bind(("0.0.0.0", 35070))
 sel.register(udp, selectors.EVENT_READ, None)
 
 bridges = []
-for n, (addr, mode) in enumerate(specs, 1):
+for n, (addr, mode) in enumerate(wanted, 1):
     sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     sender.bind((addr, 0))
     reply = "ip=%s;mac=02:00:00:00:%02X:%02X;model=KT5520M;serial=Tolvane-%d;" % (addr, n // 256, n % 256, n)
