@@ -58,6 +58,7 @@ private slots:
 
 private:
     void reportLoss(const QString &text);
+    bool lineAnswers();
 
     int udpRxPort = product::udpRxPort;
     int udpTxPort = product::udpTxPort;
@@ -72,6 +73,7 @@ private:
     PaneFeed *panes = nullptr;
     bool serialLost = false;    // the "Critical Error" box for the current loss is up
     bool serialClosing = false; // our own close is running; errors it raises are no news
+    bool probingLine = false;   // lineAnswers() is asking the line; its errors are its answer
     // Slots run by a socket's data (TCP text, datagram, serial line), nested. A modal box opened
     // inside one would leave that socket unread for as long as the box stays up.
     int socketSlots = 0;

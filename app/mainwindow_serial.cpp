@@ -19,16 +19,21 @@
 
 namespace {
 
-// A hung-up line stays readable and reads nothing, so Qt keeps polling it and reporting read errors.
-// Silence its read notifier until the port is closed (closing and reopening make fresh ones).
-void quietReads(QSerialPort *port)
+void setReadsWatched(QSerialPort *port, bool watched)
 {
     const auto notifiers = port->findChildren<QSocketNotifier *>();
     for (QSocketNotifier *notifier : notifiers) {
         if (notifier->type() == QSocketNotifier::Read)
-            notifier->setEnabled(false);
+            notifier->setEnabled(watched);
     }
 }
+
+// A hung-up line stays readable and reads nothing, so Qt keeps polling it and reporting read errors.
+// Silence its read notifier until the port is closed (closing and reopening make fresh ones).
+void quietReads(QSerialPort *port) { setReadsWatched(port, false); }
+
+// After a read that found nothing Qt stops watching a line that is fine.
+void resumeReads(QSerialPort *port) { setReadsWatched(port, true); }
 
 } // namespace
 
@@ -86,29 +91,40 @@ void MainWindow::closeSerialPort()
 void MainWindow::handleSerialError(QSerialPort::SerialPortError error)
 {
     // ui is gone once the window is being destroyed: the port closing with it reports nothing.
-    if (!ui || serialClosing)
+    if (!ui || serialClosing || probingLine)
         return;
-
-    if (error == QSerialPort::ReadError) {
-        // Qt reports a hung-up line (device unplugged, pseudo-terminal's other end closed) only as
-        // reads that return nothing. Ask the line for its state: a dead line fails that with a
-        // resource error, which arrives here (nested) and is handled as the device going away.
-        if (serial->isOpen() && !serialLost)
-            serial->pinoutSignals();
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
+        return;
+    if (!serial->isOpen()) {
+        if (error == QSerialPort::ResourceError)
+            QMessageBox::warning(this, tr("Serial Port"), serial->errorString());
         return;
     }
-    if (error != QSerialPort::ResourceError)
-        return;
+    if (serialLost)
+        return; // one box per loss; the port closes when it is dismissed
 
-    if (serial->isOpen()) {
-        if (serialLost)
-            return; // one box per loss; the port closes when it is dismissed
-        serialLost = true;
-        quietReads(serial);
-        reportLoss(serial->errorString());
-    } else {
-        QMessageBox::warning(this, tr("Serial Port"), serial->errorString());
+    // Neither error proves the device gone. Qt reports a hung-up line only as reads that return
+    // nothing (a read error), and a read that finds nothing yet, because a nested read took the data
+    // first, as a resource error, after which it stops reading. Ask the line itself.
+    const QString text = serial->errorString();
+    if (lineAnswers()) {
+        if (error == QSerialPort::ResourceError)
+            resumeReads(serial);
+        return;
     }
+    serialLost = true;
+    quietReads(serial);
+    reportLoss(error == QSerialPort::ResourceError ? text : serial->errorString());
+}
+
+// A dead line fails a query of its modem signals with a resource error; a live one answers (a
+// pseudo-terminal answers that it has none).
+bool MainWindow::lineAnswers()
+{
+    const QScopedValueRollback<bool> probing(probingLine, true);
+    serial->clearError();
+    serial->pinoutSignals();
+    return serial->error() != QSerialPort::ResourceError;
 }
 
 // The box, then the close. Noticed inside a socket's slot (a probe being answered, a reply being
