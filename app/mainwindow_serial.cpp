@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QScopedValueRollback>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 
 namespace {
@@ -179,6 +180,10 @@ void MainWindow::writeSerialData(const QByteArray &data)
     }
     serial->write(data);
     const bool sent = serial->waitForBytesWritten(1000);
+    // The kernel often finishes a serial write in a worker it has just woken on this core, which runs
+    // only when this thread lets go: let it, before the pane and trace work that follows.
+    if (sent)
+        QThread::yieldCurrentThread();
     panes->goAhead();
     if (!sent)
         logSerialPlain(QStringLiteral("TimeOut!!!"));
