@@ -8,6 +8,12 @@ tvbench_build() {
     cmake -S "$src" -B "$dir" >/dev/null && cmake --build "$dir" >/dev/null && echo "$(cd "$dir" && pwd)/tvbench"
 }
 
+# linerelay_build BUILD_DIR: builds the benchmark's reference Qt relay beside tvbench and prints its path.
+linerelay_build() {
+    local dir=$1/bench
+    tvbench_build "$1" >/dev/null && cmake --build "$dir" --target linerelay >/dev/null && echo "$(cd "$dir" && pwd)/linerelay"
+}
+
 # peer_netns IFACE ADDRESS PEER_ADDRESS [SECONDS]: a second network namespace joined to this one by a
 # veth pair (IFACE here), ADDRESS/24 here and PEER_ADDRESS/24 there, and this namespace's default
 # route through the pair, so that the bridge's limited-broadcast discovery replies reach the peer.

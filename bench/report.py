@@ -15,7 +15,8 @@ WARMUP = 10  # first commands of every run left out (connection set-up, cold cac
 SLOW_US = 20000
 STREAM_LIMIT_MS = 50
 BRIDGES = [("socat", "socat, nodelay"), ("ser2net", "ser2net, nodelay, chardelay off"),
-           ("ser2net-default", "ser2net, defaults"), ("tolvane-before", "Tolvane before, Xvfb"),
+           ("ser2net-default", "ser2net, defaults"), ("linerelay", "Qt line relay (reference)"),
+           ("tolvane-before", "Tolvane before, Xvfb"),
            ("tolvane-after", "Tolvane, Xvfb")]
 
 
@@ -203,7 +204,7 @@ def main():
     meta = dict(l.split("=", 1) for l in text(os.path.join(run, "meta.env")).splitlines() if "=" in l)
     has_before = "before" in meta
     B = {key: bridge(run, key) for key, _ in BRIDGES}
-    G = {key: bridge(run, "gap-" + key) for key in ("socat", "tolvane-before", "tolvane-after")}
+    G = {key: bridge(run, "gap-" + key) for key in ("socat", "linerelay", "tolvane-before", "tolvane-after")}
     longs = [Rtt(p) for p in glob.glob(os.path.join(run, "long-tolvane-after.rtt"))]
     disc = {b: [d for d in (discovery(p) for p in sorted(glob.glob(os.path.join(run, "discovery-%s.*.txt" % b)))) if d]
             for b in ("after", "before")}
@@ -275,6 +276,19 @@ def main():
              "%s probes at four per millisecond: every one answered, counters in order, last reply no later than before's" % meta.get("probes"),
              "60 KB markup datagram every second: every `op model ?` answered within %d ms, every probe replied" % STREAM_LIMIT_MS]
 
+    def reference():
+        """The reference relay beside socat and Tolvane: how much of the overhead the rules on the wire and
+        Qt's socket road account for, and how much Tolvane adds."""
+        relay, relay_gap, tol, tol_gap = B["linerelay"], G["linerelay"], B["tolvane-after"], G["tolvane-after"]
+        if relay["p50"] is None:
+            return None
+        f = lambda v: "–" if v is None else "%.2f×" % v
+        return ("Qt line relay (reference): p50 %s, **%s socat-nodelay's** (%s with pauses), stalls %s; "
+                "Tolvane's p50 is **%s the relay's** (%s with pauses)" % (
+                    us(relay["p50"]), f(ratio(relay["p50"], socat["p50"])), f(ratio(relay_gap["p50"], socat_gap["p50"])),
+                    each([s["stalls"] for s in relay["each"]]), f(ratio(tol["p50"], relay["p50"])),
+                    f(ratio(tol_gap["p50"], relay_gap["p50"]))))
+
     def verdict(v):
         return v[1] if v[0] is None else ("met (%s)" % v[1]) if v[0] else "**missed** (%s)" % v[1]
 
@@ -282,6 +296,9 @@ def main():
     for k, name in enumerate(names):
         print("  %-8s %s: %s" % ({True: "met", False: "MISSED", None: "-"}[targets[0][k][0]], name.replace("`", ""),
                                   targets[0][k][1].replace("**", "")))
+    floor = reference()
+    if floor:
+        print("bench: " + floor.replace("**", ""))
 
     # --- plots
     cdf = []
@@ -331,13 +348,17 @@ def main():
     for k, name in enumerate(names):
         w("| %s | %s |" % (name, " | ".join(verdict(t[k]) for t in targets)))
     w("")
+    if floor:
+        w("The floor these ratios stand on, from the same rounds: %s. The relay (`bench/linerelay.cpp`) is what a "
+          "Qt bridge with Tolvane's rules on the wire does and nothing more: the command to the port at once, one "
+          "line per notification from the port, the echo dropped, no window.\n" % floor)
     w("## Round trip and overhead per command\n")
     w("Overhead is the round trip the client sees minus the projector's own time for that command (its REPLY "
       "write time minus its CMD arrival, both CLOCK_MONOTONIC, from its `--log`): the bridge's whole cost in both "
       "directions. *To device* is client send → projector reads the command; *back* is projector writes the "
       "reply → client has it. A *stall* is a reply still missing 250 ms after its command: the client then sends "
       "the next one anyway, as a control program would retry, and times the late reply when it comes. socat and "
-      "ser2net pass the projector's echo on; the client reads past it. Tolvane drops it itself.\n")
+      "ser2net pass the projector's echo on; the client reads past it. Tolvane and the Qt line relay drop it.\n")
 
     def table(bs, labels):
         if not any(bs[key]["runs"] for key, _ in labels):

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Tolvane beside socat and ser2net, all driving the same virtual projector on a pseudo-terminal over
+# Tolvane beside socat, ser2net and a reference Qt relay (bench/linerelay.cpp), all driving the same virtual projector on a pseudo-terminal over
 # loopback TCP; then discovery probes and a stream of markup datagrams against Tolvane. Prints every
 # target with "met" or "missed", writes docs/PERFORMANCE.md and docs/perf-*.svg; raw results stay
 # in bench/out/<date>/. The full run, with the build before a change measured beside this one (as
@@ -19,7 +19,8 @@
 #   --profile           count Tolvane's instructions per command (callgrind, 500 commands; default
 #                       in full runs, not with --quick)
 #   --only "A B"        only the scenarios whose names begin with these words (development): socat,
-#                       ser2net, tolvane-after, tolvane-before, gap-, discovery-, long-, stream-, profile
+#                       ser2net, linerelay, tolvane-after, tolvane-before, gap-, discovery-, long-, stream-,
+#                       profile
 #   --nice N            run the bridges at this nice level (default: unchanged)
 #
 # The projector answers 2 ms after each command, its bytes paced at 115,200 baud. Every scenario
@@ -67,6 +68,7 @@ if [ "${1:-}" = --inner ]; then
         [ -n "$port" ] || ready="UDPrx Bind 35070 true"
         wait_for 3000 tolvane_up || { echo "bench: $name: Tolvane never showed '$ready'" >&2; exit 1; }
     }
+    relay_up() { ss -Hltn 'sport = :7104' | grep -q .; }
     tolvane_up() { # false while starting; ends the scenario when Tolvane has gone
         grep -q "$ready" "$OUT/$name.err" && return 0
         kill -0 "$TPID" 2>/dev/null || { echo "failed: Tolvane ended while starting" >"$OUT/$name.status"; exit 1; }
@@ -90,6 +92,15 @@ if [ "${1:-}" = --inner ]; then
         gap=0
         [[ $name == gap-* ]] && gap=10
         rtt 7102 "$COUNT" --gap-ms "$gap"
+        ;;
+    linerelay.* | gap-linerelay.*)
+        start_projector
+        "$LINERELAY" "$PTY" 7104 2>"$OUT/$name.err" &
+        PIDS+=("$!")
+        wait_for 100 relay_up || { echo "bench: $name: the relay never listened" >&2; exit 1; }
+        gap=0
+        [[ $name == gap-* ]] && gap=10
+        rtt 7104 "$COUNT" --gap-ms "$gap"
         ;;
     ser2net*)
         # ser2net wants IPv4 configured beyond loopback before it resolves its accepter.
@@ -179,6 +190,7 @@ BUILD=build
 scripts/build.sh "$BUILD" -- tolvane virtual-projector
 BIN=$(cd "$BUILD/bin" && pwd)
 TVBENCH=$(tvbench_build "$BUILD")
+LINERELAY=$(linerelay_build "$BUILD")
 BEFORE_BIN=
 if [ -n "$before" ] && [ -x "$before/tolvane" ]; then
     BEFORE_BIN=$(cd "$before" && pwd)
@@ -205,7 +217,7 @@ echo "bench: results in $OUT"
 # their own scheduling out of the bridges' figures, where the system allows it.
 BENCH_RT=0
 chrt -f 20 true 2>/dev/null && BENCH_RT=1
-export BIN BEFORE_BIN TVBENCH OUT PROBES STREAM_SECONDS BENCH_RT
+export BIN BEFORE_BIN TVBENCH LINERELAY OUT PROBES STREAM_SECONDS BENCH_RT
 export QT_LOGGING_TO_CONSOLE=1
 
 describe() { # BIN: the commit a build came from, as its configure cache names its sources
@@ -251,8 +263,8 @@ tolvanes=(after)
 
 # Every build once per round, so that a change in the machine's load meets them all alike.
 for run in $(seq "$RUNS"); do
-    for b in socat ser2net ser2net-default "${tolvanes[@]/#/tolvane-}"; do scenario "$b.$run" "$COUNT"; done
-    for b in socat "${tolvanes[@]/#/tolvane-}"; do scenario "gap-$b.$run" "$GAP_COUNT"; done
+    for b in socat ser2net ser2net-default linerelay "${tolvanes[@]/#/tolvane-}"; do scenario "$b.$run" "$COUNT"; done
+    for b in socat linerelay "${tolvanes[@]/#/tolvane-}"; do scenario "gap-$b.$run" "$GAP_COUNT"; done
     for b in "${tolvanes[@]}"; do scenario "discovery-$b.$run"; done
 done
 scenario long-tolvane-after "$LONG_COUNT"
