@@ -166,9 +166,10 @@ void MainWindow::slotTcpRX(QString text)
             writeSerialData(command);
     }
     // settings is null only while the dialog's own constructor shows its no-port box.
-    if (!settings || !settings->portAvailable)
+    const bool answered = !settings || !settings->portAvailable;
+    if (answered)
         emit sigWriteTCPdata(localanswer::answer(terminated));
-    panes->standBack();
+    panes->standBack(answered);
 }
 
 void MainWindow::writeSerialData(const QByteArray &data)
@@ -213,7 +214,7 @@ void MainWindow::readSerialData()
         const qint64 announced = serial->bytesAvailable(); // this notification's own leftover waits
         TRACE << "Got OP response:" << line;
         emit sigWriteTCPdata(line);
-        panes->standBack();
+        panes->standBack(true);
         logTcpPane(fontDarkBlue, prefix, lineText);
         // One pass of the event loop: other traffic is served between a reply and its serial pane
         // line. Pane work waits through it.

@@ -54,29 +54,34 @@ void PaneFeed::clear(Pane pane)
     startImports();
 }
 
-void PaneFeed::standBack()
+void PaneFeed::standBack(bool answered)
 {
     lastReply = clock.nsecsElapsed();
     holdUntil = lastReply + holdMs * 1000000LL;
+    if (answered) {
+        lastAnswer = lastReply;
+        if (paintWaiting)
+            paintTimer.start(pauseMs); // a pause, if it comes, is the moment for the repaint
+    }
 }
 
 void PaneFeed::goAhead()
 {
     holdUntil = 0;
     lastCommand = clock.nsecsElapsed();
-    if (paintWaiting)
-        paintTimer.start(0);
 }
 
-// While replies flow, a repaint (a millisecond or so) waits for a command to go to the device: the
-// device's answer takes a while, and work done by then delays nothing. Never for long.
+// While traffic flows, a repaint (a millisecond or so, and as much again in the display server) waits
+// for a pause: the control program sending nothing for pauseMs after a reply. Never for long.
+// Repainting while the device answers was measured to cost more: its echo and reply are then more
+// often read as one chunk.
 bool PaneFeed::paintWaits() const
 {
     const qint64 now = clock.nsecsElapsed();
     const bool flowing = now - lastReply < flowMs * 1000000LL;
-    const bool commandJustWent = now - lastCommand < 500000;
+    const bool paused = lastAnswer > lastCommand && now - lastAnswer >= pauseMs * 1000000LL;
     const bool overdue = now - lastThaw > (paintIntervalMs + maxPaintWaitMs) * 1000000LL;
-    return flowing && !commandJustWent && !overdue;
+    return flowing && !paused && !overdue;
 }
 
 // True while standing back; the oldest entry's age ends it.
@@ -251,7 +256,10 @@ void PaneFeed::thaw()
     }
     if (paintWaits()) {
         paintWaiting = true;
-        paintTimer.start(maxPaintWaitMs);
+        qint64 wait = maxPaintWaitMs;
+        if (lastAnswer > lastCommand) // a pause would start pauseMs after the reply
+            wait = qBound<qint64>(1, (lastAnswer + pauseMs * 1000000LL - clock.nsecsElapsed() + 999999) / 1000000, wait);
+        paintTimer.start(int(wait));
         return;
     }
     // One pane per turn of the event loop: each repaint is a short stretch of work.

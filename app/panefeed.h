@@ -39,12 +39,13 @@ public:
     // Empties the pane, the entries still queued or being imported for it included.
     void clear(Pane pane);
 
-    // A reply has just gone to the control program, whose next command often follows at once: pane
-    // work stands back for holdMs so that command is not held up. Entries never wait longer than
-    // maxDelayMs for this.
-    void standBack();
-    // A command has just gone to the device, which takes a while to answer: the moment for pane work
-    // and repaints, so it ends the standing back.
+    // Traffic has just been handled and more may follow at once: a reply has gone to the control
+    // program (answered), whose next command often follows, or a command has gone to the device,
+    // whose echo comes in at once. Pane work stands back for holdMs so that it holds nothing up;
+    // entries never wait longer than maxDelayMs for this.
+    void standBack(bool answered);
+    // A command has just gone to the device, which takes a while to answer: it ends the standing
+    // back after a reply.
     void goAhead();
 
     // While a traffic handler runs an event pass of its own, pane work waits: the pass stays short, so
@@ -71,6 +72,7 @@ public:
     static constexpr int maxPaintWaitMs = 200;
     static constexpr int flowMs = 50; // replies this close together are a flow
     static constexpr int holdMs = 1;
+    static constexpr int pauseMs = 2; // no command this long after a reply: the control program paused
     static constexpr int maxDelayMs = 100;
     static constexpr int importsAhead = 2; // heavy entries handed to the worker and not yet shown
 
@@ -115,6 +117,7 @@ private:
     qint64 holdUntil = 0; // ns on clock
     qint64 lastReply = -(qint64(1) << 62);
     qint64 lastCommand = -(qint64(1) << 62);
+    qint64 lastAnswer = -(qint64(1) << 62);
     bool paintWaiting = false;
 
     QThread importThread;
