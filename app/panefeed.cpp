@@ -258,7 +258,8 @@ void PaneFeed::thaw()
         paintWaiting = true;
         qint64 wait = maxPaintWaitMs;
         if (lastAnswer > lastCommand) // a pause would start pauseMs after the reply
-            wait = qBound<qint64>(1, (lastAnswer + pauseMs * 1000000LL - clock.nsecsElapsed() + 999999) / 1000000, wait);
+            wait =
+                qBound<qint64>(1, (lastAnswer + pauseMs * 1000000LL - clock.nsecsElapsed() + 999999) / 1000000, wait);
         paintTimer.start(int(wait));
         return;
     }
