@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Tolvane beside socat, ser2net and a reference Qt relay (bench/linerelay.cpp), all driving the same virtual projector on a pseudo-terminal over
-# loopback TCP; then discovery probes and a stream of markup datagrams against Tolvane. Prints every
-# target with "met" or "missed", writes docs/PERFORMANCE.md and docs/perf-*.svg; raw results stay
-# in bench/out/<date>/. The full run, with the build before a change measured beside this one (as
-# root, on a quiet machine; about 25 minutes):
+# Tolvane beside socat, ser2net and a reference Qt relay (bench/linerelay.cpp), all driving the same
+# virtual projector on a pseudo-terminal over loopback TCP; then discovery probes and a stream of
+# markup datagrams against Tolvane. Prints every target with "met" or "missed", writes
+# docs/PERFORMANCE.md and docs/perf-*.svg; raw results stay in bench/out/<date>/. The full run, with
+# the build before a change measured beside this one (as root, on a quiet machine; about 25 minutes):
 #
 #   sudo bench/run.sh --before 9003a65
 #
