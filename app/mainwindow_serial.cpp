@@ -3,6 +3,7 @@
 #include "ui_mainwindow.h"
 
 #include "app/panefeed.h"
+#include "app/serialline.h"
 
 #include "core/localanswer.h"
 #include "core/logpane.h"
@@ -14,29 +15,8 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QScopedValueRollback>
-#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
-
-namespace {
-
-void setReadsWatched(QSerialPort *port, bool watched)
-{
-    const auto notifiers = port->findChildren<QSocketNotifier *>();
-    for (QSocketNotifier *notifier : notifiers) {
-        if (notifier->type() == QSocketNotifier::Read)
-            notifier->setEnabled(watched);
-    }
-}
-
-// A hung-up line stays readable and reads nothing, so Qt keeps polling it and reporting read errors.
-// Silence its read notifier until the port is closed (closing and reopening make fresh ones).
-void quietReads(QSerialPort *port) { setReadsWatched(port, false); }
-
-// After a read that found nothing Qt stops watching a line that is fine.
-void resumeReads(QSerialPort *port) { setReadsWatched(port, true); }
-
-} // namespace
 
 void MainWindow::openSerialPort()
 {
@@ -110,22 +90,18 @@ void MainWindow::handleSerialError(QSerialPort::SerialPortError error)
     const QString text = serial->errorString();
     if (lineAnswers()) {
         if (error == QSerialPort::ResourceError)
-            resumeReads(serial);
+            serialline::resumeReads(serial);
         return;
     }
     serialLost = true;
-    quietReads(serial);
+    serialline::quietReads(serial);
     reportLoss(error == QSerialPort::ResourceError ? text : serial->errorString());
 }
 
-// A dead line fails a query of its modem signals with a resource error; a live one answers (a
-// pseudo-terminal answers that it has none).
 bool MainWindow::lineAnswers()
 {
     const QScopedValueRollback<bool> probing(probingLine, true);
-    serial->clearError();
-    serial->pinoutSignals();
-    return serial->error() != QSerialPort::ResourceError;
+    return serialline::lineAnswers(serial);
 }
 
 // The box, then the close. Noticed inside a socket's slot (a probe being answered, a reply being

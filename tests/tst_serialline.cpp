@@ -1,0 +1,73 @@
+// The serial line's health checks, on a pseudo-terminal played by the test: which answers mean a lost
+// device, and putting Qt's watching of the line right.
+#include "app/serialline.h"
+#include "tests/support/ptydevice.h"
+#include "tests/support/testenv.h"
+
+#include <QSignalSpy>
+
+#include <poll.h>
+
+Q_DECLARE_METATYPE(QSerialPort::SerialPortError)
+
+class TestSerialLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void whatALiveLineAnswers_data()
+    {
+        QTest::addColumn<QSerialPort::SerialPortError>("answer");
+        QTest::addColumn<bool>("alive");
+        QTest::newRow("no error") << QSerialPort::NoError << true;
+        QTest::newRow("no modem signals (pseudo-terminal)") << QSerialPort::UnsupportedOperationError << true;
+        QTest::newRow("resource error (unplugged)") << QSerialPort::ResourceError << false;
+        QTest::newRow("device not found") << QSerialPort::DeviceNotFoundError << false;
+        QTest::newRow("permission") << QSerialPort::PermissionError << false;
+        QTest::newRow("not open") << QSerialPort::NotOpenError << false;
+        QTest::newRow("unknown") << QSerialPort::UnknownError << false;
+    }
+    void whatALiveLineAnswers()
+    {
+        QFETCH(QSerialPort::SerialPortError, answer);
+        QFETCH(bool, alive);
+        QCOMPARE(serialline::answersAlive(answer), alive);
+    }
+
+    // A real line, asked: a pseudo-terminal is alive until its other end goes away.
+    void theLineIsAsked()
+    {
+        PtyDevice device;
+        QSerialPort port(device.slavePath());
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        QVERIFY(serialline::lineAnswers(&port));
+        device.unplug();
+        QVERIFY(!serialline::lineAnswers(&port));
+    }
+
+    // Silencing a hung-up line reaches into Qt's insides: if Qt changes them, this says so first.
+    // Watching again is public API and must undo it.
+    void readsQuietedAndResumed()
+    {
+        PtyDevice device;
+        QSerialPort port(device.slavePath());
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        QSignalSpy readyRead(&port, &QSerialPort::readyRead);
+
+        QVERIFY2(serialline::quietReads(&port) > 0, "no read watcher found in QSerialPort: Qt's insides changed");
+        QVERIFY(device.send("OP STATUS=1\r\n"));
+        // Once the line is readable, a watched line would be announced within these turns.
+        pollfd readable{port.handle(), POLLIN, 0};
+        QCOMPARE(::poll(&readable, 1, testenv::patience), 1);
+        for (int turn = 0; turn < 100; ++turn)
+            QCoreApplication::processEvents();
+        QCOMPARE(readyRead.count(), 0);
+
+        serialline::resumeReads(&port);
+        QTRY_VERIFY_WITH_TIMEOUT(readyRead.count() > 0, testenv::patience);
+        QCOMPARE(port.readAll(), QByteArray("OP STATUS=1\r\n"));
+    }
+};
+
+TOLVANE_TEST_MAIN(TestSerialLine)
+#include "tst_serialline.moc"
