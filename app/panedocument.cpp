@@ -22,14 +22,18 @@ QTextDocumentFragment import(const QString &html)
     const PaneDocument resources;
     const QTextDocumentFragment fragment = QTextDocumentFragment::fromHtml(html, &resources);
     // The fragment's document makes its root frame when first asked, and inserting the fragment asks.
-    // Asked here, the frame is made on this thread like its document, not as an orphan on the pane's.
-    fragment.toHtml();
+    // Inserted here once, the frame is made on this thread like its document, not as an orphan on the
+    // pane's. (Serialising it would ask too, but recurses once per nested table.)
+    QTextDocument scratch;
+    QTextCursor(&scratch).insertFragment(fragment);
     return fragment;
 }
 
 // The steps of QPlainTextEdit::appendHtml after its import: a new block in the format of the pane's
 // cursor, the fragment into it, the cursor's character format kept. The scrolling that appendHtml
 // adds is left to the move of the cursor that follows every HTML entry.
+void prepareWorker(QThread *worker) { worker->setStackSize(workerStackBytes); }
+
 void appendImported(QPlainTextEdit *pane, const QTextDocumentFragment &fragment)
 {
     QTextDocument *document = pane->document();

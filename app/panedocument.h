@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPlainTextEdit>
+#include <QThread>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
 
@@ -26,6 +27,13 @@ void prepare(QPlainTextEdit *pane);
 // The markup imported as the pane's appendHtml would import it. Safe on any thread: it makes and
 // uses documents of that thread only.
 QTextDocumentFragment import(const QString &html);
+
+// The stack of the thread that imports: the same on every platform (their defaults run from 512 KiB
+// to 8 MiB), and several times what the deepest entry the panes take needs (docs/HACKING.md).
+inline constexpr uint workerStackBytes = 8u << 20;
+
+// Sets up a thread to run import() with that stack; call before it starts.
+void prepareWorker(QThread *worker);
 
 // The imported markup appended as a new paragraph, exactly as appendHtml appends it. (The scrolling
 // appendHtml adds is left to the move of the cursor to the end that follows every HTML entry.)

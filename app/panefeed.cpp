@@ -3,6 +3,7 @@
 #include "app/panedocument.h"
 #include "core/logpane.h"
 
+#include <QAbstractEventDispatcher>
 #include <QPlainTextEdit>
 #include <QTextCursor>
 
@@ -16,6 +17,8 @@ PaneFeed::PaneFeed(QPlainTextEdit *tcp, QPlainTextEdit *serial, QObject *parent)
     paintTimer.setSingleShot(true);
     paintTimer.setTimerType(Qt::PreciseTimer);
     connect(&paintTimer, &QTimer::timeout, this, &PaneFeed::thaw);
+    if (auto *dispatcher = QAbstractEventDispatcher::instance(thread()))
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &PaneFeed::loopWaits);
     clock.start();
 }
 
@@ -34,9 +37,10 @@ void PaneFeed::appendPlainText(Pane pane, const QString &text) { enqueue(pane, f
 
 void PaneFeed::enqueue(Pane pane, bool html, const QString &text)
 {
-    const bool heavy = html && logpane::isHeavy(text);
+    const QString shown = logpane::shown(text);
+    const bool heavy = html && logpane::isHeavy(shown);
     entries[pane].push_back(
-        Entry{written++, clock.nsecsElapsed(), html, text, heavy ? Import::Waiting : Import::None, {}});
+        Entry{written++, clock.nsecsElapsed(), html, shown, heavy ? Import::Waiting : Import::None, {}});
     if (heavy)
         startImports();
     if (!sliceTimer.isActive())
@@ -122,6 +126,7 @@ void PaneFeed::startImports()
         if (!next)
             return;
         if (!importThread.isRunning()) {
+            panedocument::prepareWorker(&importThread);
             importer = new QObject;
             importer->moveToThread(&importThread);
             importThread.start();
@@ -200,10 +205,29 @@ void PaneFeed::catchUpCursor(int pane)
     panes[pane]->moveCursor(QTextCursor::End, QTextCursor::MoveAnchor);
 }
 
+// A modal box or menu opened inside a quiet event pass runs a loop of its own that waits for the user
+// (an event pass never waits): the panes go on under it.
+void PaneFeed::loopWaits()
+{
+    if (quiet == 0 || quietBroken)
+        return;
+    quietBroken = true;
+    goOn();
+}
+
+bool PaneFeed::isQuiet() const { return quiet > 0 && !quietBroken; }
+
 void PaneFeed::resume()
 {
     if (--quiet > 0)
         return;
+    quietBroken = false;
+    goOn();
+}
+
+// Pane work that waited for the quiet to end: at the next turn of the event loop.
+void PaneFeed::goOn()
+{
     if (queued() > 0 && !sliceTimer.isActive())
         sliceTimer.start(0);
     if ((frozen[TcpPane] || frozen[SerialPane]) && !paintTimer.isActive())
@@ -212,7 +236,7 @@ void PaneFeed::resume()
 
 void PaneFeed::appendSlice()
 {
-    if (quiet > 0)
+    if (isQuiet())
         return; // resumed when the last Quiet scope ends
     if (holding()) {
         sliceTimer.start(holdLeftMs());
@@ -248,7 +272,7 @@ void PaneFeed::thaw()
 {
     paintTimer.stop();
     paintWaiting = false;
-    if (!(frozen[TcpPane] || frozen[SerialPane]) || quiet > 0)
+    if (!(frozen[TcpPane] || frozen[SerialPane]) || isQuiet())
         return;
     if (holding()) {
         paintTimer.start(holdLeftMs());

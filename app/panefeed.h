@@ -21,7 +21,8 @@ class QPlainTextEdit;
 // have put it there.
 //
 // Markup that is costly to import (logpane::isHeavy) is imported on a worker thread, a few entries
-// ahead at most; its pane's later entries wait for it, the other pane's do not.
+// ahead at most; its pane's later entries wait for it, the other pane's do not. An entry longer than a
+// pane can lay out in time is shown cut (logpane::shown).
 class PaneFeed : public QObject
 {
     Q_OBJECT
@@ -49,7 +50,8 @@ public:
     void goAhead();
 
     // While a traffic handler runs an event pass of its own, pane work waits: the pass stays short, so
-    // the device data Qt reads meanwhile without announcing it is never more than a byte or two.
+    // the device data Qt reads meanwhile without announcing it is never more than a byte or two. A
+    // modal box or menu opened inside the pass ends the wait.
     class Quiet
     {
     public:
@@ -99,6 +101,9 @@ private:
     int holdLeftMs() const;
     bool paintWaits() const;
     void resume();
+    void loopWaits();
+    void goOn();
+    bool isQuiet() const;
     void freeze(int pane);
     void thaw();
 
@@ -109,7 +114,8 @@ private:
     bool cursorBehind[PaneCount] = {false, false};
     bool frozen[PaneCount] = {false, false};
     int nextPaint = TcpPane;
-    int quiet = 0; // Quiet scopes open
+    int quiet = 0;            // Quiet scopes open
+    bool quietBroken = false; // a loop waits for the user inside them
     QTimer sliceTimer;
     QTimer paintTimer;
     QElapsedTimer clock;

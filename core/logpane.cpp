@@ -1,5 +1,7 @@
 #include "core/logpane.h"
 
+#include <QCoreApplication>
+
 const QString fontDeepPink = QStringLiteral("<font color=\"DeepPink\">");
 const QString fontRed = QStringLiteral("<font color=\"Red\">");
 const QString fontDarkBlue = QStringLiteral("<font color=\"DarkBlue\">");
@@ -10,5 +12,18 @@ namespace logpane {
 QString entry(const QString &tag, const QString &prefix, const QString &text) { return tag + prefix + text + fontEnd; }
 
 bool isHeavy(const QString &html) { return html.size() >= 512 || html.count(QLatin1Char('<')) >= 24; }
+
+QString shown(const QString &entry)
+{
+    if (entry.size() <= maxShownChars)
+        return entry;
+    int kept = maxShownChars;
+    // A tag cut in two would take the note in as its attributes.
+    const int open = entry.lastIndexOf(QLatin1Char('<'), kept - 1);
+    if (open >= 0 && entry.lastIndexOf(QLatin1Char('>'), kept - 1) < open)
+        kept = open;
+    return entry.left(kept)
+        + QCoreApplication::translate("PaneFeed", " \u2026 (%1 more characters not shown)").arg(entry.size() - kept);
+}
 
 } // namespace logpane

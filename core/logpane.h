@@ -18,4 +18,13 @@ QString entry(const QString &tag, const QString &prefix, const QString &text);
 // from the network.
 bool isHeavy(const QString &html);
 
+// The most a pane shows of one entry. Laying out a paragraph costs the pane's (GUI) thread time that
+// grows faster than its length: 64 KiB of text without a break holds it for a second, 8 KiB for a few
+// tens of milliseconds, which is also what the deepest markup that fits costs to insert.
+inline constexpr int maxShownChars = 8192;
+
+// The entry as a pane shows it: unchanged up to maxShownChars; longer, its first part (never ending
+// inside a tag), then a note of how many characters were left out. What goes on the wire is never cut.
+QString shown(const QString &entry);
+
 } // namespace logpane

@@ -1,12 +1,16 @@
 // The traffic panes as the user reads them: every entry once, in order, in its colour, whatever the
 // traffic does meanwhile. Entries are shown a moment after they are written, so every check waits.
 #include "tests/support/bridgerig.h"
+#include "tests/support/importworker.h"
+#include "tests/support/nestedmarkup.h"
 #include "tests/support/ptydevice.h"
 
 #include "app/panedocument.h"
 #include "core/logpane.h"
 #include "core/product.h"
+#include "net/mytcpserver.h"
 
+#include <QAction>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTextBlock>
@@ -51,6 +55,26 @@ QList<Line> linesOf(QPlainTextEdit *pane)
 }
 
 using testenv::patience;
+
+// Calls back for every child an object gets.
+class ChildWatch : public QObject
+{
+public:
+    explicit ChildWatch(std::function<void(QObject *)> added)
+        : added(std::move(added))
+    { }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::ChildAdded)
+            added(static_cast<QChildEvent *>(event)->child());
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void(QObject *)> added;
+};
 
 const QString blue = QColor(QStringLiteral("darkblue")).name();
 const QString red = QColor(QStringLiteral("red")).name();
@@ -107,6 +131,13 @@ class TestPanes : public QObject
         if (!device->send(command + "\r\n") || !rig::waitFor([&] { return readyRead.count() > 0; }, patience))
             return false;
         return device->send(reply);
+    }
+    // A command from the client, answered by the device; adds the reply to what the client expects.
+    bool command(const QByteArray &text, const QByteArray &reply, QByteArray *expected)
+    {
+        bridge->send(text);
+        *expected += reply;
+        return answer(text, reply);
     }
     static void sendDatagram(const QByteArray &payload)
     {
@@ -217,9 +248,6 @@ private slots:
     void importedElsewhereEqualsAppendHtml_data()
     {
         QTest::addColumn<QString>("html");
-        auto nested = [](const char *open, int depth) {
-            return QString::fromLatin1(open).repeated(depth) + QStringLiteral("x");
-        };
         const QString udp = fontDeepPink + QStringLiteral("<b>UDP>udp=127.0.0.1;time=12:00:00.000;");
         QTest::newRow("command") << logpane::entry(fontDarkBlue, QStringLiteral("TCP>"), QStringLiteral("op status ?"));
         QTest::newRow("written, CR LF") << logpane::entry(fontRed, QStringLiteral("&gt;&gt;&gt;"),
@@ -227,9 +255,12 @@ private slots:
         QTest::newRow("reply") << logpane::entry(fontDarkBlue, QStringLiteral("&lt;&lt;&lt;"),
                                                  QStringLiteral("OP STATUS=1\r\n"));
         QTest::newRow("datagram") << udp + QStringLiteral("?ZZ?</b>") + fontEnd;
-        QTest::newRow("deep div") << udp + nested("<div>", 3000) + QStringLiteral("</b>") + fontEnd;
-        QTest::newRow("deep table") << udp + nested("<table><tr><td>", 400) + QStringLiteral("</b>") + fontEnd;
-        QTest::newRow("deep bold") << udp + nested("<b>", 3000) + QStringLiteral("</b>") + fontEnd;
+        // Every shape as deep as the largest entry a pane shows allows.
+        const int room = logpane::maxShownChars - udp.size() - 4 - fontEnd.size();
+        for (const nestedmarkup::Shape &shape : nestedmarkup::shapes())
+            QTest::newRow(qPrintable(QStringLiteral("deep ") + QLatin1String(shape.name))) << udp
+                    + QString::fromStdString(nestedmarkup::nested(shape, size_t(room))) + QStringLiteral("</b>")
+                    + fontEnd;
         QTest::newRow("unclosed") << udp + QStringLiteral("<i><u><s><p>open").repeated(50) + fontEnd;
         QTest::newRow("lists") << udp + QStringLiteral("<ul><li>a<ol><li>b</ol><li>c</ul>").repeated(40) + fontEnd;
         QTest::newRow("images and links") << udp
@@ -263,11 +294,7 @@ private slots:
         for (const QString &entry : entries) {
             direct.appendHtml(entry);
             direct.moveCursor(QTextCursor::End);
-            QTextDocumentFragment fragment;
-            std::unique_ptr<QThread> worker(QThread::create([&] { fragment = panedocument::import(entry); }));
-            worker->start();
-            QVERIFY(worker->wait(60000));
-            panedocument::appendImported(&imported, fragment);
+            panedocument::appendImported(&imported, importLikeTheWorker(entry));
             imported.moveCursor(QTextCursor::End);
         }
         QCOMPARE(imported.document()->blockCount(), direct.document()->blockCount());
@@ -285,7 +312,7 @@ private slots:
         QVERIFY(bridge->connectClient());
         sendDatagram("first");
         QTRY_COMPARE_WITH_TIMEOUT(linesOf(tcp()).size(), 1, patience);
-        sendDatagram(QByteArray("<div>").repeated(12000) + "heavy");
+        sendDatagram(QByteArray("<pre>").repeated(1600) + "heavy"); // as deep as a pane shows, slow to import
         bridge->send("op model ?");
         QTRY_COMPARE_WITH_TIMEOUT(bridge->fromBridge, QByteArray(product::modelAnswer), patience);
         QVERIFY2(!tcp()->toPlainText().contains(QLatin1String("heavy")), "the import held up the answer");
@@ -313,6 +340,105 @@ private slots:
         bridge->window->logTcpPane(fontDarkBlue, QStringLiteral("TCP>"), heavy + QStringLiteral("at the close"));
         bridge->window->close();
         bridge.reset(); // waits for the import under way, and nothing else
+    }
+
+    // A modal box opened inside the event pass of a reply or of a probe being answered: the panes go on
+    // taking what arrives while it is up, as under any other box.
+    void panesGoOnUnderABoxOpenedInAnEventPass_data()
+    {
+        QTest::addColumn<bool>("probe");
+        QTest::newRow("the pass of a reply") << false;
+        QTest::newRow("the pass of a probe's answer") << true;
+    }
+    void panesGoOnUnderABoxOpenedInAnEventPass()
+    {
+        QFETCH(bool, probe);
+        QVERIFY(openWithDevice());
+        auto *about = bridge->window->findChild<QAction *>(QStringLiteral("actionAbout"));
+        // Asked for just before the pass, which runs it: About opens inside the pass.
+        bool asked = false;
+        const auto askForAbout = [&] {
+            if (!asked)
+                QTimer::singleShot(0, about, &QAction::trigger);
+            asked = true;
+        };
+        bool shownUnderTheBox = false;
+        bridge->boxes.whileOpen = [&](const BoxCatcher::Box &) {
+            bridge->send("op lamp ?");
+            shownUnderTheBox =
+                rig::waitFor([&] { return tcp()->toPlainText().contains(QLatin1String("TCP>op lamp ?")); });
+        };
+        if (probe) {
+            // The answer's socket, the window's first new child, is made right before the pass.
+            ChildWatch watch([&](QObject *) { askForAbout(); });
+            bridge->window->installEventFilter(&watch);
+            sendDatagram("?ZZ?");
+            QTRY_COMPARE_WITH_TIMEOUT(bridge->boxes.count(), 1, patience);
+        } else {
+            connect(bridge->window.get(), &MainWindow::sigWriteTCPdata, this, askForAbout);
+            bridge->send("op power ?");
+            QVERIFY(answer("op power ?", "OP POWER=1\r\n"));
+            QTRY_COMPARE_WITH_TIMEOUT(bridge->boxes.count(), 1, patience);
+        }
+        QCOMPARE(bridge->boxes.last().title.left(7), QStringLiteral("Tolvane"));
+        QVERIFY(shownUnderTheBox);
+    }
+
+    // Hostile markup of every shape, as large as each source delivers it: the bridge stays up and exact,
+    // a command right after it is answered, and the panes show it (cut, where it is that large).
+    void everyShapeFromEverySource_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::newRow("datagram of 65,507 bytes with a probe") << QStringLiteral("datagram");
+        QTest::newRow("TCP, 64 KiB read 1,023 bytes at a time") << QStringLiteral("tcp");
+        QTest::newRow("serial reply line of 1 MiB") << QStringLiteral("serial");
+    }
+    void everyShapeFromEverySource()
+    {
+        QFETCH(QString, source);
+        QVERIFY(openWithDevice());
+        QByteArray expected; // everything the client must have received
+        QVERIFY(command("op status ?", "OP STATUS=1\r\n", &expected));
+        int probes = 0, done = 0;
+        for (const nestedmarkup::Shape &shape : nestedmarkup::shapes()) {
+            const QByteArray name(shape.name);
+            if (source == QLatin1String("datagram")) {
+                sendDatagram(QByteArray::fromStdString(nestedmarkup::nested(shape, 65507, "?ZZ?")));
+                ++probes;
+                QTRY_COMPARE_WITH_TIMEOUT(tcp()->toPlainText().count(QStringLiteral(";serial=Tolvane-")), probes,
+                                          patience);
+            } else if (source == QLatin1String("tcp")) {
+                const QByteArray markup = QByteArray::fromStdString(nestedmarkup::nested(shape, 64 * 1024));
+                QSignalSpy texts(bridge->window->findChild<MyServer *>(), &MyServer::sigSendTCPdata);
+                bridge->send(markup);
+                // Each read is simplified: its white space does not add up, the rest does.
+                const auto solid = [](const QString &text) { return text.size() - text.count(QLatin1Char(' ')); };
+                const auto readAll = [&] {
+                    int length = 0;
+                    for (const QList<QVariant> &text : texts)
+                        length += solid(text.first().toString());
+                    return length == solid(QString::fromLatin1(markup));
+                };
+                QVERIFY2(rig::waitFor(readAll), name);
+            } else {
+                const QByteArray line =
+                    "OP " + QByteArray::fromStdString(nestedmarkup::nested(shape, (1 << 20) - 5)) + "\r\n";
+                int sent = 0;
+                QVERIFY2(rig::waitFor([&] { return (sent += int(device->sendSome(line.mid(sent)))) == line.size(); }),
+                         name);
+                expected += line;
+                // Forwarded whole before the next command, whose echo would otherwise wait behind it.
+                QTRY_COMPARE_WITH_TIMEOUT(bridge->fromBridge.size(), expected.size(), patience);
+            }
+            QVERIFY2(command("op status ?", "OP STATUS=1\r\n", &expected), name);
+            QTRY_COMPARE_WITH_TIMEOUT(bridge->fromBridge.size(), expected.size(), patience);
+            QVERIFY2(bridge->fromBridge == expected, name);
+            // In order: the command after the markup is shown once the markup is.
+            QTRY_VERIFY2_WITH_TIMEOUT(linesOf(tcp()).last().text == QLatin1String("<<<OP STATUS=1"), name, patience);
+            // What is longer than a pane shows is cut there: the panes stay small however large it came.
+            const int shown = tcp()->document()->characterCount() + serial()->document()->characterCount();
+            QVERIFY2(source == QLatin1String("tcp") || shown < ++done * 8 * (logpane::maxShownChars + 100), name);
+        }
     }
 
     // Markup from the network must never make the program fetch anything.

@@ -1,6 +1,7 @@
 // Rules for bytes between machines: where a TCP reply ends, the escaped form the tools print and read
 // back, and the discovery reply: where it goes, which interface it names, how it reads back.
 #include "core/discovery.h"
+#include "core/logpane.h"
 #include "core/netinfo.h"
 #include "core/reply.h"
 #include "core/text.h"
@@ -87,6 +88,32 @@ private slots:
         QCOMPARE(back, bytes.isNull() ? QByteArray("untouched") : bytes);
         if (!bytes.isNull())
             QCOMPARE(text::escapeBytes(bytes), escaped);
+    }
+
+    // What a pane shows of what came: all of it up to its limit, else its start and how much is left out.
+    void paneShowsAtMost_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<int>("kept");
+        const int max = logpane::maxShownChars;
+        const QString full(max, QLatin1Char('x'));
+        QTest::newRow("at the limit, whole") << full << max;
+        QTest::newRow("one more, cut") << full + QStringLiteral("y") << max;
+        QTest::newRow("a megabyte") << QString(1 << 20, QLatin1Char('z')) << max;
+        QTest::newRow("never inside a tag") << full.left(max - 3) + QStringLiteral("<font color=red>x") << max - 3;
+        QTest::newRow("after a whole tag") << full.left(max - 3) + QStringLiteral("<b>x") << max;
+    }
+    void paneShowsAtMost()
+    {
+        QFETCH(QString, entry);
+        QFETCH(int, kept);
+        const QString shown = logpane::shown(entry);
+        QVERIFY(shown.startsWith(entry.left(kept)));
+        const QString rest = shown.mid(kept);
+        if (kept == entry.size())
+            QCOMPARE(rest, QString());
+        else
+            QCOMPARE(rest, QStringLiteral(" \u2026 (%1 more characters not shown)").arg(entry.size() - kept));
     }
 
     void replyDestination()

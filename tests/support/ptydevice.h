@@ -52,6 +52,12 @@ public:
     {
         return master >= 0 && ::write(master, bytes.constData(), size_t(bytes.size())) == bytes.size();
     }
+    // As much of the bytes as the line takes now (it holds a few KiB until the bridge reads); how many.
+    qint64 sendSome(const QByteArray &bytes)
+    {
+        const ssize_t n = master >= 0 ? ::write(master, bytes.constData(), size_t(bytes.size())) : -1;
+        return n > 0 ? qint64(n) : 0;
+    }
     // The line settings the bridge applied (the master reports the slave's termios).
     bool attributes(termios *t) const { return master >= 0 && ::tcgetattr(master, t) == 0; }
 
