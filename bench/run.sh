@@ -40,7 +40,6 @@ source "$root/bench/lib.sh"
 # --------------------------------------------------------------------------------------------------
 if [ "${1:-}" = --inner ]; then
     name=$2
-    ip link set lo up
     PIDS=()
     PEER_PID=
     trap 'for pid in "${PIDS[@]}" $PEER_PID; do stop_pid "$pid" 50 || true; done; xvfb_stop' EXIT
@@ -256,7 +255,7 @@ scenario() {
         [ -n "$word" ] || return 0
     fi
     echo "bench: $1"
-    COUNT=${2:-0} "${nicer[@]}" timeout -k 10 7200 unshare -n "$root/bench/run.sh" --inner "$1" || echo "bench: $1 failed" >&2
+    COUNT=${2:-0} "${nicer[@]}" timeout -k 10 7200 "$root/scripts/lib/netns.sh" "$root/bench/run.sh" --inner "$1" || echo "bench: $1 failed" >&2
 }
 tolvanes=(after)
 [ -n "$BEFORE_BIN" ] && tolvanes+=(before)

@@ -29,6 +29,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/lib/bridge.sh"
 source "$root/scripts/lib/proc.sh"
+source "$root/scripts/lib/netns.sh"
 source "$root/bench/lib.sh"
 short=0
 bin=
@@ -58,16 +59,17 @@ done
 seed=${seed:-$(date +%s)}
 
 # Everything below runs in a network namespace of our own: the bridge answers probes with broadcasts.
-if [ -z "${TOLVANE_SOAK_INNER:-}" ]; then
-    unshare -n true 2>/dev/null || { echo "soak: cannot create a network namespace (needs root)" >&2; exit 2; }
-    tvbench=$(tvbench_build "$bin/..") || { echo "soak: tvbench did not build" >&2; exit 2; }
+if ! netns_inside "$0"; then
+    netns_available soak || exit 2
+    TOLVANE_SOAK_TVBENCH=$(tvbench_build "$bin/..") || { echo "soak: tvbench did not build" >&2; exit 2; }
+    export TOLVANE_SOAK_TVBENCH
     args=(--bin "$bin" --seed "$seed")
     [ $short -eq 1 ] && args+=(--short)
     [ $use_strace -eq 1 ] && [ -n "$(command -v strace)" ] || args+=(--no-strace)
     [ $keep -eq 1 ] && args+=(--keep)
-    exec env TOLVANE_SOAK_INNER="$tvbench" unshare -n bash "$0" "${args[@]}"
+    netns_reexec "$0" "${args[@]}"
 fi
-tvbench=$TOLVANE_SOAK_INNER
+tvbench=$TOLVANE_SOAK_TVBENCH
 
 if [ $short -eq 1 ]; then
     tcp_bytes=$((256 * 1024)) datagrams=2500 cycles=300 markup_rounds=1 markup_datagrams=300 budget=200
@@ -116,7 +118,6 @@ else
 fi
 
 # --- The bridge here (10.203.0.1), the discovery client and the URL trap in a second namespace.
-ip link set lo up
 peer_netns sk0 10.203.0.1 10.203.0.2 $((budget + 120))
 ip -6 addr add fd42:203::1/64 dev sk0 nodad
 "${PEER[@]}" ip -6 addr add fd42:203::2/64 dev sk0-peer nodad

@@ -11,17 +11,17 @@ cd "$root"
 source scripts/lib/bridge.sh
 source scripts/lib/proc.sh
 source scripts/lib/xvfb.sh
+source scripts/lib/netns.sh
 
-if [ "${1:-}" != "--inside" ]; then
+if ! netns_inside "$0"; then
     scripts/deps.sh
     scripts/deps.sh imagemagick x11-utils openbox # screen capture, window lookup, a window manager
     scripts/build.sh build -- tolvane virtual-projector tolvane-probe
     mkdir -p docs
-    exec timeout -k 10 120 unshare -n bash "$0" --inside
 fi
+netns_reexec --timeout 120 "$0"
 
 # --- inside the private network namespace ---
-ip link set lo up
 # A stand-in network card (a veth pair that exists only in here) with a documentation address, so the
 # title shows an address as on a real machine. Nothing is ever sent to it.
 if ip link add eth0 type veth peer name eth1 2>/dev/null; then

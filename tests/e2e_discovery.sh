@@ -9,11 +9,14 @@ set -uo pipefail
 
 BIN=$(cd "${1:?usage: e2e_discovery.sh BUILD/bin}" && pwd)
 HERE=$(cd "$(dirname "$0")/.." && pwd)
+source "$HERE/scripts/lib/netns.sh"
+netns_reexec "$0" "$BIN"
 source "$HERE/scripts/lib/bridge.sh"
+source "$HERE/scripts/lib/check.sh"
 source "$HERE/scripts/lib/proc.sh"
 FAKE=$HERE/tests/support/fake_bridges.py
 NSC=tolvane-survey-probe-$$ NSF=tolvane-survey-fleet-$$ ROOMS=(1 2 3)
-WORK=$(mktemp -d) PIDS=() FAILS=0
+WORK=$(mktemp -d) PIDS=()
 
 cleanup() {
     for pid in "${PIDS[@]}"; do stop_pid "$pid"; done
@@ -25,9 +28,11 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
-die() { echo "e2e_discovery: FAIL: $*"; for f in "$WORK"/*.log; do echo "--- $f"; tail -n 15 "$f"; done; exit 1; }
-check() { local what=$1; shift; if "$@"; then echo "ok   - $what"; else echo "FAIL - $what"; FAILS=$((FAILS + 1)); return 1; fi; }
-same() { check "$1" [ "$2" == "$3" ] || printf '       expected: %q\n       actual:   %q\n' "$2" "$3"; } # WHAT EXPECTED ACTUAL
+die_details() { for f in "$WORK"/*.log; do echo "--- $f"; tail -n 15 "$f"; done; }
+same() { # WHAT EXPECTED ACTUAL
+    check "$1" [ "$2" == "$3" ]
+    [ "$2" == "$3" ] || printf '       expected: %q\n       actual:   %q\n' "$2" "$3"
+}
 probe() { ip netns exec "$NSC" timeout 60 "$BIN/tolvane-probe" "$@"; } # SUB-COMMAND OPTION...
 room() { echo "tolvane-survey-room$1-$$"; }
 mac() { ip -n "$(room "$1")" -o link show "$2" | sed -n 's|.*link/ether \([0-9a-f:]*\).*|\1|p' | tr a-f A-F; }

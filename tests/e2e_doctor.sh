@@ -5,11 +5,8 @@
 set -euo pipefail
 
 BIN=$(cd "${1:?usage: e2e_doctor.sh BUILD/bin}" && pwd)
-if [[ -z "${DOCTOR_TEST_NETNS:-}" ]]; then
-    unshare -n true 2>/dev/null || { echo "e2e_doctor: cannot create a network namespace" >&2; exit 1; }
-    exec unshare -n env DOCTOR_TEST_NETNS=1 bash "$0" "$BIN"
-fi
-ip link set lo up
+source "$(dirname "$0")/../scripts/lib/netns.sh"
+netns_reexec "$0" "$BIN"
 
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT

@@ -4,13 +4,14 @@
 # Usage: bash tests/e2e_projector.sh BUILD/bin
 set -uo pipefail
 source "$(dirname "$0")/../scripts/lib/bridge.sh"
+source "$(dirname "$0")/../scripts/lib/check.sh"
 source "$(dirname "$0")/../scripts/lib/proc.sh"
 
 PROJECTOR=${1:?usage: e2e_projector.sh BIN_DIR}/virtual-projector
-WORK=$(mktemp -d) PIDS=() FAILS=0
+WORK=$(mktemp -d) PIDS=()
 trap 'for p in "${PIDS[@]}"; do stop_pid "$p"; done; rm -rf "$WORK"' EXIT
 
-check() { local what=$1; shift; if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; FAILS=$((FAILS + 1)); fi; }
+CHECK_OK="ok:" CHECK_FAIL="FAIL:"
 
 # The bridge's end of the line, pairs of ACTION BYTES (Python escapes): send; expect (however split);
 # chunk (all in the first read); eof '' (nothing more, then the line hangs up).

@@ -7,20 +7,17 @@ set -uo pipefail
 
 BIN=$(cd "${1:?usage: e2e_watch.sh BUILD/bin}" && pwd)
 HERE=$(cd "$(dirname "$0")/.." && pwd)
-if [[ -z "${WATCH_TEST_NETNS:-}" ]]; then
-    unshare -n true 2>/dev/null || { echo "e2e_watch: cannot create a network namespace" >&2; exit 1; }
-    exec unshare -n env WATCH_TEST_NETNS=1 bash "$0" "$BIN"
-fi
-ip link set lo up
+source "$HERE/scripts/lib/netns.sh"
+netns_reexec "$0" "$BIN"
 source "$HERE/scripts/lib/bridge.sh"
+source "$HERE/scripts/lib/check.sh"
 source "$HERE/scripts/lib/proc.sh"
 
-WORK=$(mktemp -d) PROJECTOR= BRIDGE= WATCH= FAILS=0
+WORK=$(mktemp -d) PROJECTOR= BRIDGE= WATCH=
 trap 'stop_pid "$WATCH"; stop_pid "$BRIDGE"; stop_pid "$PROJECTOR"; rm -rf "$WORK"' EXIT
 PROBE=$BIN/tolvane-probe
 
-die() { echo "e2e_watch: FAIL: $*"; tail -n 20 "$WORK/bridge.log" 2>/dev/null; exit 1; }
-check() { local what=$1; shift; if "$@"; then echo "ok   - $what"; else echo "FAIL - $what"; FAILS=$((FAILS + 1)); fi; }
+die_details() { tail -n 20 "$WORK/bridge.log" 2>/dev/null; }
 json_check() { python3 "$WORK/check.py" "$@"; } # FILE EXPRESSION: EXPRESSION true of the watch's JSON lines
 
 start_projector() { # OPTION...

@@ -8,18 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 here=$(pwd)
 self=$here/scripts/test.d/50-package.sh
-failures=0
-
-check() { # description command...
-    local what=$1
-    shift
-    if "$@"; then
-        echo "PASS $what"
-    else
-        echo "FAIL $what"
-        failures=$((failures + 1))
-    fi
-}
+source scripts/lib/check.sh
+source scripts/lib/netns.sh
+CHECK_OK=PASS CHECK_FAIL=FAIL
 
 # The program from the unpacked package, run inside a private network namespace (it listens on the
 # bridge's ports and answers discovery) on an Xvfb display of its own.
@@ -28,7 +19,6 @@ run_inside() { # unpacked-root work-folder version
     pid="" # global: the EXIT trap runs after this function returned
     source scripts/lib/proc.sh
     source scripts/lib/xvfb.sh
-    ip link set lo up
     trap 'stop_pid "$pid"; xvfb_stop' EXIT
     xvfb_start "$work/xvfb.log" || { echo "FAIL Xvfb did not start"; return 1; }
 
@@ -62,7 +52,7 @@ run_inside() { # unpacked-root work-folder version
     wait "$pid" || rc=$?
     pid=""
     check "tolvane exits with 0 when its window is closed (got $rc)" [ $rc -eq 0 ]
-    [ $failures -eq 0 ]
+    [ $FAILS -eq 0 ]
 }
 
 if [ "${1:-}" = "--inside" ]; then
@@ -145,13 +135,13 @@ if [ -x "$root/usr/bin/virtual-projector" ]; then
           "$(options_in_help "$root/usr/bin/virtual-projector")" ]
 fi
 
-if unshare -n "$self" --inside "$root" "$work" "$version"; then :; else
-    failures=$((failures + 1))
+if netns_run package "$self" --inside "$root" "$work" "$version"; then :; else
+    FAILS=$((FAILS + 1))
 fi
 
-if [ $failures -eq 0 ]; then
+if [ $FAILS -eq 0 ]; then
     echo "package test: all checks passed ($deb)"
 else
-    echo "package test: $failures checks failed"
+    echo "package test: $FAILS checks failed"
     exit 1
 fi

@@ -13,18 +13,18 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/lib/bridge.sh"
 source "$root/scripts/lib/proc.sh"
 source "$root/scripts/lib/xvfb.sh"
+source "$root/scripts/lib/netns.sh"
 source "$root/bench/lib.sh"
 bin=${TOLVANE_BUILD:-$root/build}/bin
 budget=${MEMCHECK_BUDGET:-600}
 
-if [ -z "${TOLVANE_MEMCHECK_INNER:-}" ]; then
+if ! netns_inside "$0"; then
     "$root/scripts/deps.sh" valgrind xvfb python3
     for tool in tolvane virtual-projector; do
         [ -x "$bin/$tool" ] || { echo "memcheck: $bin/$tool missing (build it first)" >&2; exit 1; }
     done
-    unshare -n true 2>/dev/null || { echo "memcheck: cannot create a network namespace (needs root)" >&2; exit 1; }
-    exec env TOLVANE_MEMCHECK_INNER=1 timeout -k 10 "$budget" unshare -n bash "$0" "$@"
 fi
+netns_reexec --timeout "$budget" "$0" "$@"
 
 work=$(mktemp -d /tmp/tolvane-memcheck.XXXXXX)
 pids=()
@@ -45,7 +45,6 @@ driver() { "$tvbench" "$@" --budget 60 --seed 7 --projector-log "$work/projector
 
 # One namespace; the veth pair gives the limited broadcast of the discovery reply somewhere to go, and
 # the local listener gets its copy.
-ip link set lo up
 ip link add mc0 type veth peer name mc1
 ip addr add 10.205.0.1/24 dev mc0
 ip link set mc0 up
