@@ -12,7 +12,7 @@ enum class Outcome {
     Closed,       // the connection ended before a byte came
     NoConnection, // send: the connection failed
     NotSent,      // watch: no connection to send it on this turn
-    NotAsked      // survey: the connection failed, so nothing was asked
+    NotAsked      // survey: no connection left to ask it on
 };
 
 // Survey's TCP column: how the connection to a bridge went.
@@ -26,7 +26,9 @@ enum class Verdict {
     Local     // every answer is the bridge's own: it has no serial port
 };
 
-QString nameOf(Outcome outcome);       // "answered", "timeout", "closed", "no connection",
-                                       // "not sent", "not asked"
-QString nameOf(Connection connection); // "-", "accepted", "refused", "timeout", "failed"
-QString nameOf(Verdict verdict);       // "OK", "NO ANSWER", "REFUSED", "LOCAL"
+// "answered", "timeout", "closed", "no connection", "not sent", "not asked"
+QString nameOf(Outcome outcome);
+// "-", "accepted", "refused", "timeout", "failed"
+QString nameOf(Connection connection);
+// "OK", "NO ANSWER", "REFUSED", "LOCAL"
+QString nameOf(Verdict verdict);
