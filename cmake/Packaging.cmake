@@ -10,8 +10,23 @@ if(TARGET virtual-projector)
 endif()
 install(TARGETS ${TOLVANE_INSTALLED_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
+# The man pages and the metainfo say @PROJECT_VERSION@ where the version goes, filled in from
+# project(VERSION) at build time. Only that word is replaced: configure_file would also take
+# "UDPRX@35070/IP@" in a man page for a variable.
+set(TOLVANE_VERSIONED_FILES)
+function(tolvane_versioned source output)
+    add_custom_command(OUTPUT ${output}
+        COMMAND sed "s/@PROJECT_VERSION@/${PROJECT_VERSION}/g" ${source} ${ARGN} > ${output}
+        DEPENDS ${source}
+        VERBATIM)
+    set(TOLVANE_VERSIONED_FILES ${TOLVANE_VERSIONED_FILES} ${output} PARENT_SCOPE)
+endfunction()
+
 install(FILES ${TOLVANE_PACKAGING_DIR}/${TOLVANE_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${TOLVANE_PACKAGING_DIR}/${TOLVANE_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+set(metainfo ${CMAKE_BINARY_DIR}/packaging/${TOLVANE_APP_ID}.metainfo.xml)
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/packaging ${CMAKE_BINARY_DIR}/man)
+tolvane_versioned(${TOLVANE_PACKAGING_DIR}/${TOLVANE_APP_ID}.metainfo.xml ${metainfo})
+install(FILES ${metainfo} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 foreach(size 48 64 128 256)
     install(FILES ${TOLVANE_PACKAGING_DIR}/icons/tolvane-${size}.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
@@ -34,15 +49,11 @@ foreach(program ${TOLVANE_INSTALLED_PROGRAMS})
     set(page ${CMAKE_SOURCE_DIR}/docs/man/${program}.1)
     if(GZIP_EXECUTABLE AND EXISTS ${page})
         set(compressed ${CMAKE_BINARY_DIR}/man/${program}.1.gz)
-        add_custom_command(OUTPUT ${compressed}
-            COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-            COMMAND ${GZIP_EXECUTABLE} -9 -n -c ${page} > ${compressed}
-            DEPENDS ${page}
-            VERBATIM)
+        tolvane_versioned(${page} ${compressed} | ${GZIP_EXECUTABLE} -9 -n -c)
         list(APPEND TOLVANE_MAN_PAGES ${compressed})
     endif()
 endforeach()
-add_custom_target(tolvane-man ALL DEPENDS ${TOLVANE_MAN_PAGES})
+add_custom_target(tolvane-man ALL DEPENDS ${TOLVANE_VERSIONED_FILES})
 install(FILES ${TOLVANE_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # What the package needs built; cpack itself does not build everything (the tests are not shipped).

@@ -6,7 +6,10 @@
 
 namespace discovery {
 
-bool isProbe(const QString &record) { return record.contains(QLatin1String("?ZZ?"), Qt::CaseSensitive); }
+bool isProbe(const QString &record)
+{
+    return record.contains(QLatin1String(product::discoveryProbe), Qt::CaseSensitive);
+}
 
 QByteArray reply(const QString &ip, const QString &mac, int count)
 {

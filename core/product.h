@@ -15,6 +15,9 @@ inline constexpr char modelAnswer[] = "OP MODEL=KT5520M";
 inline constexpr char serialNumberQuery[] = "op ser.no ?";
 inline constexpr char serialNumberAnswer[] = "OP SER.NO=ABC-1234567";
 
+// A datagram whose text holds this (case-sensitive) is a discovery probe.
+inline constexpr char discoveryProbe[] = "?ZZ?";
+
 inline constexpr unsigned short tcpPort = 7000;    // the control program's byte stream
 inline constexpr unsigned short udpRxPort = 35070; // discovery probes and other datagrams in
 inline constexpr unsigned short udpTxPort = 35069; // discovery replies out

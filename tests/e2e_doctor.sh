@@ -13,7 +13,7 @@ trap 'rm -rf "$WORK"' EXIT
 export XDG_DATA_HOME=$WORK/data
 INI=$("$BIN/tolvane-probe" --print-ini-path)
 mkdir -p "${INI%/*}"
-usb=ttyUSB uart=ttyS failures=0
+usb=ttyUSB acm=ttyACM uart=ttyS failures=0
 
 # One FTDI adapter (root:dialout 0660, latency timer 1 ms) and alice in group dialout (20).
 base_tree() {
@@ -57,8 +57,12 @@ expect() { # NAME EXIT-CODE ROOT <<< lines that must all be in the output
 }
 
 # --- A working installation: a bridge already holds both ports; the discovery line skips the VM interface.
+# A second adapter has no by-id name; the INI names the first by its kernel name.
 R=$WORK/healthy; base_tree "$R"
+mkdir -p "$R/sys/class/tty/${acm}0/device"
+: > "$R/dev/${acm}0" && chown 0:20 "$R/dev/${acm}0" && chmod 0660 "$R/dev/${acm}0"
 printf '[Default]\nPort=%s0\n' "$usb" > "$INI"
+BYID=/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KX1-if00-port0
 socket "$R" tcp 00000000:1B58 0A 1000 5001
 socket "$R" udp6 00000000000000000000000000000000:88FE 07 1000 5002
 process "$R" 900 tolvane 5001 5002
@@ -66,12 +70,20 @@ ip link add eth-test address 02:00:00:00:00:05 type veth peer name VMnet1 addres
 ip addr add 192.0.2.5/24 dev eth-test && ip addr add 192.0.2.9/24 dev VMnet1
 ip link set eth-test up && ip link set VMnet1 up
 expect healthy 0 "$R" <<EOF
-OK   serial: /dev/${usb}0 (ftdi_sio), stable name /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KX1-if00-port0; choose ${usb}0 in Config > Serial
+OK   serial: /dev/${usb}0 (ftdi_sio), stable name $BYID; choose ${usb}0 in Config > Serial, or to keep it across replugs and reboots write Port=$BYID under [Default] in Tolvane.ini
+OK   serial: /dev/${acm}0, no stable /dev/serial/by-id name; choose ${acm}0 in Config > Serial (Port=${acm}0 in Tolvane.ini)
 OK   access: alice may read and write /dev/${usb}0 (-rw-rw---- root dialout)
+OK   config: $INI names port ${usb}0, which is present; Port=$BYID would name the same adapter when it comes back under another name
 OK   tcp 7000: taken by tolvane (pid 900): a bridge is already running here, a second one would not get the port
 OK   discovery: replies and the window title name 192.0.2.5 and 02:00:00:00:00:05 (interface eth-test); skipped because the name contains "VM": VMnet1
 EOF
 ip link del eth-test
+
+# --- The INI names the adapter by its by-id link, which the doctor follows inside the tree.
+printf '[Default]\nPort=%s\n' "$BYID" > "$INI"
+expect by-id 0 "$R" <<EOF
+OK   config: $INI names port $BYID, which is present
+EOF
 
 # --- Not in dialout, the console on the built-in port, a port grabber, a slow adapter, a stale port in
 # the INI, another program on TCP 7000, and no usable network interface.

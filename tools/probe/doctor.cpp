@@ -19,6 +19,7 @@ namespace {
 
 const quint16 tcpPort = product::tcpPort;
 const quint16 udpPort = product::udpRxPort;
+const char portKey[] = "Port";
 const char permissionHint[] = "until then Tolvane's \"Error\" box says \"Permission denied\"";
 
 } // namespace
@@ -125,6 +126,18 @@ const QList<Doctor::Device> &Doctor::devices()
     return m_devices;
 }
 
+// The INI line names the by-id link, which stays the same when the adapter comes back as another ttyUSB.
+QString Doctor::whereToChoose(const Device &d)
+{
+    if (d.byId.isEmpty())
+        return QStringLiteral("no stable /dev/serial/by-id name; choose %1 in Config > Serial (%2=%1 in %3)")
+            .arg(d.name, QLatin1String(portKey), QLatin1String(product::iniFileName));
+    return QStringLiteral("stable name %1; choose %2 in Config > Serial, or to keep it across replugs and reboots "
+                          "write %3=%4 under [%5] in %6")
+        .arg(d.byId.join(QLatin1String(", ")), d.name, QLatin1String(portKey), d.byId.first(),
+             QLatin1String(product::iniGroup), QLatin1String(product::iniFileName));
+}
+
 bool Doctor::hasUsableDevice()
 {
     for (const Device &d : devices())
@@ -149,10 +162,7 @@ QList<Finding> Doctor::serialDevices()
                                        "connect the projector there")
                             .arg(what)});
         } else {
-            const QString stable = d.byId.isEmpty() ? QStringLiteral("no stable /dev/serial/by-id name")
-                                                    : QStringLiteral("stable name ") + d.byId.join(QLatin1String(", "));
-            out.append({Level::Ok, QStringLiteral("serial"),
-                        QStringLiteral("%1, %2; choose %3 in Config > Serial").arg(what, stable, d.name)});
+            out.append({Level::Ok, QStringLiteral("serial"), QStringLiteral("%1, %2").arg(what, whereToChoose(d))});
         }
     }
     if (!hasUsableDevice()) {
@@ -407,11 +417,16 @@ QList<Finding> Doctor::configuredPort(const QString &iniPath)
     }
     QSettings ini(iniPath, QSettings::IniFormat);
     ini.beginGroup(QLatin1String(product::iniGroup));
-    const QString port = ini.value(QStringLiteral("Port"), QStringLiteral("Com3")).toString();
+    const QString port = ini.value(QLatin1String(portKey), QStringLiteral("Com3")).toString();
     const QString node = port.startsWith(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
-    if (QFileInfo::exists(path(node)))
-        return {{Level::Ok, QStringLiteral("config"),
-                 QStringLiteral("%1 names port %2, which is present").arg(iniPath, port)}};
+    if (QFileInfo::exists(path(node))) {
+        QString text = QStringLiteral("%1 names port %2, which is present").arg(iniPath, port);
+        for (const Device &d : devices())
+            if (node == QStringLiteral("/dev/") + d.name && !d.byId.isEmpty())
+                text += QStringLiteral("; %1=%2 would name the same adapter when it comes back under another name")
+                            .arg(QLatin1String(portKey), d.byId.first());
+        return {{Level::Ok, QStringLiteral("config"), text}};
+    }
     return {{Level::Fail, QStringLiteral("config"),
              QStringLiteral("%1 names port %2, but %3 does not exist; choose a present port in Config > Serial and "
                             "press Apply")

@@ -61,6 +61,7 @@ private:
     void loadIdentity();
     const QList<Device> &devices();
     bool hasUsableDevice();
+    static QString whereToChoose(const Device &d);
     QString groupName(gid_t gid) const;
     QString userName(uid_t uid) const;
     bool listedInGroup(const QString &group) const;

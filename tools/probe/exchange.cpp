@@ -1,26 +1,22 @@
 #include "tools/probe/exchange.h"
 
 #include "core/cmdline.h"
-#include "core/product.h"
-#include "core/reply.h"
 
 #include <QTcpSocket>
 
-void TcpOptions::add(cmdline::Command &command, const QString &timeoutText)
+void TcpOptions::add(cmdline::Command &command, const QString &timeoutText) const
 {
-    command.addValue(QStringLiteral("timeout"), QStringLiteral("ms"), timeoutText);
+    command.addValue(QStringLiteral("timeout"), QStringLiteral("ms"),
+                     QStringLiteral("%1 (default %2)").arg(timeoutText).arg(timeoutMs));
     command.addValue(
         QStringLiteral("quiet"), QStringLiteral("ms"),
         QStringLiteral("a reply without a line end is complete after this long without more bytes (default %1)")
-            .arg(reply::defaultQuietMs));
-    command.addValue(QStringLiteral("port"), QStringLiteral("n"),
-                     QStringLiteral("TCP port (default %1)").arg(product::tcpPort));
+            .arg(quietMs));
+    command.addValue(QStringLiteral("port"), QStringLiteral("n"), QStringLiteral("TCP port (default %1)").arg(port));
 }
 
 bool TcpOptions::read(cmdline::Command &command)
 {
-    quietMs = reply::defaultQuietMs;
-    port = product::tcpPort;
     return command.number(QStringLiteral("timeout"), 1, 600000, &timeoutMs)
         && command.number(QStringLiteral("quiet"), 1, 60000, &quietMs)
         && command.number(QStringLiteral("port"), 1, 65535, &port);

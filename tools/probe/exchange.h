@@ -1,5 +1,10 @@
 #pragma once
 
+#include "tools/probe/outcome.h"
+
+#include "core/product.h"
+#include "core/reply.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
@@ -15,10 +20,11 @@ class Command;
 // --timeout, --quiet and --port, which every sub-command that talks TCP takes.
 struct TcpOptions {
     qint64 timeoutMs = 3000;
-    qint64 quietMs = 300;
-    qint64 port = 7000;
+    qint64 quietMs = reply::defaultQuietMs;
+    qint64 port = product::tcpPort;
 
-    static void add(cmdline::Command &command, const QString &timeoutText);
+    // `timeoutText` says what --timeout bounds; each help line ends with the default, the value here.
+    void add(cmdline::Command &command, const QString &timeoutText) const;
     // False (the reason in command.error()) for a value out of range.
     bool read(cmdline::Command &command);
 };
@@ -31,11 +37,6 @@ class Exchange : public QObject
 
 public:
     enum class Failure { Refused, HostNotFound, Timeout, Other };
-    enum class Outcome {
-        Answered, // a whole reply came
-        Timeout,  // not a byte within the time
-        Closed    // the connection ended before a byte came
-    };
 
     Exchange(const QString &host, quint16 port, QObject *parent = nullptr);
 
@@ -55,8 +56,9 @@ public:
 signals:
     void opened();
     void openFailed(Exchange::Failure failure, const QString &reason);
-    // The reply (empty unless Answered) and the time from sending to its last byte.
-    void finished(Exchange::Outcome outcome, const QByteArray &reply, double latencyMs);
+    // Answered, Timeout or Closed; the reply (empty unless Answered) and the time from sending to its
+    // last byte.
+    void finished(Outcome outcome, const QByteArray &reply, double latencyMs);
     // The connection ended while no command was waiting.
     void lost();
 

@@ -1,7 +1,6 @@
 #include "tools/probe/prober.h"
 
 #include "core/cmdline.h"
-#include "core/product.h"
 
 #include <QElapsedTimer>
 #include <QUdpSocket>
@@ -64,9 +63,10 @@ bool run(const Request &request, QVector<Answer> *answers, QString *error,
 void addOptions(cmdline::Command &command)
 {
     command.addValue(QStringLiteral("to"), QStringLiteral("address"),
-                     QStringLiteral("where the probe goes (default 255.255.255.255); may be given more than once"));
+                     QStringLiteral("where the probe goes (default %1); may be given more than once")
+                         .arg(QHostAddress(QHostAddress::Broadcast).toString()));
     command.addValue(QStringLiteral("wait"), QStringLiteral("ms"),
-                     QStringLiteral("how long to listen for replies (default 1000)"));
+                     QStringLiteral("how long to listen for replies (default %1)").arg(Request().waitMs));
 }
 
 bool readOptions(cmdline::Command &command, Request *request)
@@ -82,15 +82,12 @@ bool readOptions(cmdline::Command &command, Request *request)
     }
     if (request->to.isEmpty())
         request->to.append(QHostAddress(QHostAddress::Broadcast));
-    qint64 waitMs = 1000;
+    qint64 waitMs = request->waitMs;
     if (!command.number(QStringLiteral("wait"), 0, 600000, &waitMs)) {
         command.bad(command.error());
         return false;
     }
     request->waitMs = int(waitMs);
-    request->port = product::udpRxPort;
-    request->listenPort = product::udpTxPort;
-    request->payload = "?ZZ?";
     return true;
 }
 

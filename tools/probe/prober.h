@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/discovery.h"
+#include "core/product.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -18,12 +19,13 @@ class Command;
 // comes within the wait. Shared by `discover` and `survey`.
 namespace prober {
 
+// To the bridge's ports with its probe, broadcast unless --to says otherwise.
 struct Request {
     QList<QHostAddress> to;
-    quint16 port = 0;       // where probes go
-    quint16 listenPort = 0; // where replies come
-    QByteArray payload;
-    int waitMs = 0;
+    quint16 port = product::udpRxPort;       // where probes go
+    quint16 listenPort = product::udpTxPort; // where replies come
+    QByteArray payload = product::discoveryProbe;
+    int waitMs = 1000;
 };
 
 struct Answer {
@@ -43,8 +45,7 @@ bool run(const Request &request, QVector<Answer> *answers, QString *error,
 
 // --to (any number of times) and --wait, as `discover` and `survey` both take them.
 void addOptions(cmdline::Command &command);
-// The request they ask for, to the bridge's ports with the "?ZZ?" probe; false after telling the
-// user what is wrong with them.
+// The request they ask for; false after telling the user what is wrong with them.
 bool readOptions(cmdline::Command &command, Request *request);
 
 } // namespace prober

@@ -1,9 +1,9 @@
 // tolvane-probe survey: every bridge that answers discovery, asked a few commands over TCP at once,
 // one row each with a verdict, so a building's projectors can be checked in one go.
-#include "tools/probe/exchange.h"
+#include "tools/probe/survey.h"
+
 #include "tools/probe/output.h"
 #include "tools/probe/probe.h"
-#include "tools/probe/prober.h"
 
 #include "core/cmdline.h"
 #include "core/localanswer.h"
@@ -12,47 +12,28 @@
 
 #include <QEventLoop>
 #include <QJsonArray>
+#include <QSet>
 #include <QTextStream>
 
 #include <algorithm>
-#include <memory>
 
 namespace {
 
-// Connections open at the same time: enough to get through a building within the timeouts, few
-// enough for any machine's file limit.
-constexpr int maxParallel = 64;
-
-struct Asked {
-    QByteArray query;
-    QString outcome = QStringLiteral("not asked");
-    QByteArray reply;
-    double latencyMs = 0;
-};
-
-struct Bridge {
-    prober::Answer found;
-    QString tcp = QStringLiteral("-");
-    QVector<Asked> asked;
-    double slowestMs = 0;
-    QString verdict;
-};
-
-QString verdictOf(const Bridge &b)
+Verdict verdictOf(const Survey::Bridge &b)
 {
-    if (b.tcp == QLatin1String("refused"))
-        return QStringLiteral("REFUSED");
+    if (b.tcp == Connection::Refused)
+        return Verdict::Refused;
     bool local = true;
-    for (const Asked &a : b.asked) {
-        if (a.outcome != QLatin1String("answered"))
-            return QStringLiteral("NO ANSWER");
+    for (const Survey::Asked &a : b.asked) {
+        if (a.outcome != Outcome::Answered)
+            return Verdict::NoAnswer;
         // Without a serial port the bridge answers by itself, with exactly these bytes.
         local = local && a.reply == localanswer::answer(QString::fromUtf8(a.query) + QStringLiteral("\r\n"));
     }
-    return local ? QStringLiteral("LOCAL") : QStringLiteral("OK");
+    return local ? Verdict::Local : Verdict::Ok;
 }
 
-bool addressLess(const Bridge &a, const Bridge &b)
+bool addressLess(const Survey::Bridge &a, const Survey::Bridge &b)
 {
     const QHostAddress &x = a.found.sender, &y = b.found.sender;
     if (x.protocol() == QAbstractSocket::IPv4Protocol && y.protocol() == QAbstractSocket::IPv4Protocol)
@@ -62,7 +43,110 @@ bool addressLess(const Bridge &a, const Bridge &b)
 
 } // namespace
 
-int runSurvey(const QStringList &args)
+Survey::Survey(const QVector<prober::Answer> &found, const QList<QByteArray> &queries, const TcpOptions &tcp,
+               QObject *parent)
+    : QObject(parent)
+    , m_tcp(tcp)
+{
+    // One row per address: a bridge reached by two probes answers twice.
+    QSet<QString> seen;
+    for (const prober::Answer &a : found) {
+        if (!a.readable || seen.contains(a.sender.toString()))
+            continue;
+        seen.insert(a.sender.toString());
+        Bridge b;
+        b.found = a;
+        for (const QByteArray &q : queries)
+            b.asked.append({q, Outcome::NotAsked, QByteArray(), 0});
+        m_bridges.append(b);
+    }
+    std::sort(m_bridges.begin(), m_bridges.end(), addressLess);
+    m_exchanges.fill(nullptr, m_bridges.size());
+    m_next.fill(0, m_bridges.size());
+}
+
+void Survey::start() { startMore(); }
+
+void Survey::startMore()
+{
+    while (m_running < maxParallel && m_started < m_bridges.size()) {
+        const int i = m_started++;
+        ++m_running;
+        Exchange *e = new Exchange(m_bridges[i].found.sender.toString(), quint16(m_tcp.port), this);
+        m_exchanges[i] = e;
+        connect(e, &Exchange::opened, this, [this, i] {
+            m_bridges[i].tcp = Connection::Accepted;
+            ask(i);
+        });
+        connect(e, &Exchange::openFailed, this,
+                [this, i](Exchange::Failure failure, const QString &) { onOpenFailed(i, failure); });
+        connect(e, &Exchange::finished, this,
+                [this, i](Outcome outcome, const QByteArray &reply, double ms) { onAnswer(i, outcome, reply, ms); });
+        e->open(int(m_tcp.timeoutMs));
+    }
+    if (isDone())
+        emit finished();
+}
+
+void Survey::ask(int bridge)
+{
+    m_exchanges[bridge]->ask(m_bridges[bridge].asked[m_next[bridge]].query, int(m_tcp.timeoutMs), int(m_tcp.quietMs));
+}
+
+void Survey::onOpenFailed(int bridge, Exchange::Failure failure)
+{
+    m_bridges[bridge].tcp = failure == Exchange::Failure::Refused ? Connection::Refused
+        : failure == Exchange::Failure::Timeout                   ? Connection::Timeout
+                                                                  : Connection::Failed;
+    done(bridge);
+}
+
+void Survey::onAnswer(int bridge, Outcome outcome, const QByteArray &reply, double latencyMs)
+{
+    Bridge &b = m_bridges[bridge];
+    Asked &a = b.asked[m_next[bridge]];
+    a.outcome = outcome;
+    a.reply = reply;
+    a.latencyMs = latencyMs;
+    if (outcome == Outcome::Answered)
+        b.slowestMs = qMax(b.slowestMs, latencyMs);
+    if (++m_next[bridge] < b.asked.size() && m_exchanges[bridge]->isOpen())
+        ask(bridge);
+    else
+        done(bridge);
+}
+
+void Survey::done(int bridge)
+{
+    m_bridges[bridge].verdict = verdictOf(m_bridges[bridge]);
+    m_exchanges[bridge]->close();
+    --m_running;
+    ++m_finished;
+    startMore();
+}
+
+namespace {
+
+// Asked of each bridge unless --query says otherwise.
+const QList<QByteArray> defaultQueries = {product::modelQuery, "op status ?"};
+
+struct Options {
+    prober::Request request;
+    QList<QByteArray> queries = defaultQueries;
+    TcpOptions tcp;
+    bool json = false;
+
+    Options() { tcp.timeoutMs = 2000; }
+};
+
+struct Result {
+    bool probed = false;
+    QString error; // why no probe went out
+    QVector<Survey::Bridge> bridges;
+    QVector<prober::Answer> unreadable;
+};
+
+std::optional<int> parse(const QStringList &args, Options *o)
 {
     cmdline::Command command(
         QStringLiteral("tolvane-probe survey"), QStringLiteral("[OPTIONS]"),
@@ -73,128 +157,74 @@ int runSurvey(const QStringList &args)
                        "Exit status: 0 when every bridge found answered every query, 1 otherwise (also when none\n"
                        "was found), 2 for bad arguments."));
     prober::addOptions(command);
+    QStringList quoted;
+    for (const QByteArray &q : o->queries)
+        quoted.append(QStringLiteral("\"%1\"").arg(QString::fromUtf8(q)));
     command.addValue(QStringLiteral("query"), QStringLiteral("command"),
-                     QStringLiteral("a command to ask each bridge; may be given more than once (default \"op model ?\" "
-                                    "and \"op status ?\")"));
-    TcpOptions tcp;
-    tcp.timeoutMs = 2000;
-    TcpOptions::add(command,
-                    QStringLiteral("time for connecting, and for the first bytes of each reply (default 2000)"));
+                     QStringLiteral("a command to ask each bridge; may be given more than once (default %1)")
+                         .arg(quoted.join(QLatin1String(" and "))));
+    o->tcp.add(command, QStringLiteral("time for connecting, and for the first bytes of each reply"));
     command.addFlag(QStringLiteral("json"), QStringLiteral("print one JSON document (see the manual page)"));
     if (const auto done = command.parseOrExit(args))
-        return *done;
-    prober::Request request;
-    if (!prober::readOptions(command, &request))
+        return done;
+    if (!prober::readOptions(command, &o->request))
         return cmdline::badArguments;
-    if (!tcp.read(command))
+    if (!o->tcp.read(command))
         return command.bad(command.error());
-    QList<QByteArray> queries;
-    for (const QString &q : command.values(QStringLiteral("query")))
-        queries.append(q.toUtf8());
-    if (queries.isEmpty())
-        queries = {QByteArray(product::modelQuery), QByteArrayLiteral("op status ?")};
-    const bool json = command.isSet(QStringLiteral("json"));
+    if (command.isSet(QStringLiteral("query"))) {
+        o->queries.clear();
+        for (const QString &q : command.values(QStringLiteral("query")))
+            o->queries.append(q.toUtf8());
+    }
+    o->json = command.isSet(QStringLiteral("json"));
+    return std::nullopt;
+}
 
+Result run(const Options &o)
+{
+    Result result;
+    QVector<prober::Answer> answers;
+    result.probed = prober::run(o.request, &answers, &result.error);
+    if (!result.probed)
+        return result;
+    for (const prober::Answer &a : answers)
+        if (!a.readable)
+            result.unreadable.append(a);
+
+    Survey survey(answers, o.queries, o.tcp);
+    QEventLoop loop;
+    QObject::connect(&survey, &Survey::finished, &loop, &QEventLoop::quit);
+    survey.start();
+    if (!survey.isDone())
+        loop.exec();
+    result.bridges = survey.bridges();
+    return result;
+}
+
+bool answered(const Survey::Asked &a) { return a.outcome == Outcome::Answered; }
+
+int print(const Options &o, const Result &r)
+{
     QTextStream out(stdout);
     QTextStream err(stderr);
-    QVector<prober::Answer> answers;
-    QString error;
-    if (!prober::run(request, &answers, &error)) {
-        err << "tolvane-probe survey: " << error << '\n';
+    if (!r.probed) {
+        err << "tolvane-probe survey: " << r.error << '\n';
         return 1;
     }
+    bool allGood = !r.bridges.isEmpty();
+    for (const Survey::Bridge &b : r.bridges)
+        allGood = allGood && (b.verdict == Verdict::Ok || b.verdict == Verdict::Local);
 
-    // One row per address: a bridge reached by two probes answers twice.
-    QVector<Bridge> bridges;
-    QVector<prober::Answer> unreadable;
-    QSet<QString> seen;
-    for (const prober::Answer &a : answers) {
-        if (!a.readable) {
-            unreadable.append(a);
-            continue;
-        }
-        if (seen.contains(a.sender.toString()))
-            continue;
-        seen.insert(a.sender.toString());
-        Bridge b;
-        b.found = a;
-        for (const QByteArray &q : queries) {
-            Asked asked;
-            asked.query = q;
-            b.asked.append(asked);
-        }
-        bridges.append(b);
-    }
-    std::sort(bridges.begin(), bridges.end(), addressLess);
-
-    // Each bridge: connect, ask the queries one after another, done; at most maxParallel at a time.
-    QEventLoop loop;
-    std::vector<std::unique_ptr<Exchange>> exchanges;
-    int started = 0, running = 0, finished = 0;
-    std::function<void()> startMore;
-    auto done = [&](int i) {
-        bridges[i].verdict = verdictOf(bridges[i]);
-        exchanges[size_t(i)]->close();
-        --running;
-        ++finished;
-        startMore();
-    };
-    startMore = [&] {
-        while (running < maxParallel && started < bridges.size()) {
-            const int i = started++;
-            ++running;
-            Exchange *e = new Exchange(bridges[i].found.sender.toString(), quint16(tcp.port));
-            exchanges.emplace_back(e);
-            auto next = std::make_shared<int>(0);
-            QObject::connect(e, &Exchange::opened, e, [&, e, i, next] {
-                bridges[i].tcp = QStringLiteral("accepted");
-                e->ask(bridges[i].asked[0].query, int(tcp.timeoutMs), int(tcp.quietMs));
-            });
-            QObject::connect(e, &Exchange::openFailed, e, [&, i](Exchange::Failure failure, const QString &) {
-                bridges[i].tcp = failure == Exchange::Failure::Refused ? QStringLiteral("refused")
-                    : failure == Exchange::Failure::Timeout            ? QStringLiteral("timeout")
-                                                                       : QStringLiteral("failed");
-                done(i);
-            });
-            QObject::connect(e, &Exchange::finished, e,
-                             [&, e, i, next](Exchange::Outcome outcome, const QByteArray &reply, double ms) {
-                                 Asked &a = bridges[i].asked[*next];
-                                 a.outcome = outcome == Exchange::Outcome::Answered ? QStringLiteral("answered")
-                                     : outcome == Exchange::Outcome::Timeout        ? QStringLiteral("timeout")
-                                                                                    : QStringLiteral("closed");
-                                 a.reply = reply;
-                                 a.latencyMs = ms;
-                                 if (outcome == Exchange::Outcome::Answered)
-                                     bridges[i].slowestMs = qMax(bridges[i].slowestMs, ms);
-                                 if (++*next < bridges[i].asked.size() && e->isOpen())
-                                     e->ask(bridges[i].asked[*next].query, int(tcp.timeoutMs), int(tcp.quietMs));
-                                 else
-                                     done(i);
-                             });
-            e->open(int(tcp.timeoutMs));
-        }
-        if (finished == bridges.size())
-            loop.quit();
-    };
-    startMore();
-    if (finished < bridges.size())
-        loop.exec();
-
-    bool allGood = !bridges.isEmpty();
-    for (const Bridge &b : bridges)
-        allGood = allGood && (b.verdict == QLatin1String("OK") || b.verdict == QLatin1String("LOCAL"));
-
-    if (json) {
+    if (o.json) {
         QJsonArray rows;
-        for (const Bridge &b : bridges) {
+        for (const Survey::Bridge &b : r.bridges) {
             QJsonArray asked;
-            for (const Asked &a : b.asked) {
-                const bool answered = a.outcome == QLatin1String("answered");
+            for (const Survey::Asked &a : b.asked) {
                 asked.append(
                     QJsonObject{{QStringLiteral("command"), output::bytes(a.query)},
-                                {QStringLiteral("outcome"), a.outcome},
-                                {QStringLiteral("reply"), answered ? output::bytes(a.reply) : QJsonValue()},
-                                {QStringLiteral("latency_ms"), answered ? output::ms(a.latencyMs) : QJsonValue()}});
+                                {QStringLiteral("outcome"), nameOf(a.outcome)},
+                                {QStringLiteral("reply"), answered(a) ? output::bytes(a.reply) : QJsonValue()},
+                                {QStringLiteral("latency_ms"), answered(a) ? output::ms(a.latencyMs) : QJsonValue()}});
             }
             rows.append(QJsonObject{{QStringLiteral("address"), b.found.sender.toString()},
                                     {QStringLiteral("ip"), b.found.reply.ip},
@@ -202,18 +232,18 @@ int runSurvey(const QStringList &args)
                                     {QStringLiteral("model"), b.found.reply.model},
                                     {QStringLiteral("serial"), b.found.reply.serial},
                                     {QStringLiteral("counter"), b.found.reply.counter},
-                                    {QStringLiteral("tcp"), b.tcp},
+                                    {QStringLiteral("tcp"), nameOf(b.tcp)},
                                     {QStringLiteral("answers"), asked},
                                     {QStringLiteral("slowest_ms"), output::ms(b.slowestMs)},
-                                    {QStringLiteral("verdict"), b.verdict}});
+                                    {QStringLiteral("verdict"), nameOf(b.verdict)}});
         }
         QJsonArray bad;
-        for (const prober::Answer &a : unreadable)
+        for (const prober::Answer &a : r.unreadable)
             bad.append(QJsonObject{{QStringLiteral("from"), a.sender.toString()},
                                    {QStringLiteral("from_port"), a.senderPort},
                                    {QStringLiteral("bytes"), output::bytes(a.bytes)}});
         QJsonArray queryList;
-        for (const QByteArray &q : queries)
+        for (const QByteArray &q : o.queries)
             queryList.append(output::bytes(q));
         output::json({{QStringLiteral("queries"), queryList},
                       {QStringLiteral("bridges"), rows},
@@ -222,25 +252,29 @@ int runSurvey(const QStringList &args)
     } else {
         QStringList header = {QStringLiteral("ADDRESS"), QStringLiteral("MAC"), QStringLiteral("MODEL"),
                               QStringLiteral("COUNTER"), QStringLiteral("TCP")};
-        for (const QByteArray &q : queries)
+        for (const QByteArray &q : o.queries)
             header.append(text::escapeBytes(q));
         header << QStringLiteral("LATENCY") << QStringLiteral("VERDICT");
         QVector<QStringList> rows;
-        for (const Bridge &b : bridges) {
+        for (const Survey::Bridge &b : r.bridges) {
             QStringList row = {b.found.sender.toString(), b.found.reply.mac, b.found.reply.model,
-                               QString::number(b.found.reply.counter), b.tcp};
-            for (const Asked &a : b.asked)
-                row.append(a.outcome == QLatin1String("answered") ? text::escapeBytes(a.reply) : a.outcome.toUpper());
-            row << (b.slowestMs > 0 ? output::msText(b.slowestMs) : QStringLiteral("-")) << b.verdict;
+                               QString::number(b.found.reply.counter), nameOf(b.tcp)};
+            for (const Survey::Asked &a : b.asked)
+                row.append(answered(a) ? text::escapeBytes(a.reply) : nameOf(a.outcome).toUpper());
+            row << (b.slowestMs > 0 ? output::msText(b.slowestMs) : QStringLiteral("-")) << nameOf(b.verdict);
             rows.append(row);
         }
         if (!rows.isEmpty())
             out << output::table(header, rows);
-        for (const prober::Answer &a : unreadable)
+        for (const prober::Answer &a : r.unreadable)
             out << "unreadable reply from " << a.from() << ": " << text::escapeBytes(a.bytes) << '\n';
     }
     out.flush();
-    if (bridges.isEmpty())
-        err << "tolvane-probe survey: no bridge answered within " << request.waitMs << " ms\n";
+    if (r.bridges.isEmpty())
+        err << "tolvane-probe survey: no bridge answered within " << o.request.waitMs << " ms\n";
     return allGood ? 0 : 1;
 }
+
+} // namespace
+
+int runSurvey(const QStringList &args) { return parseRunPrint(args, parse, run, print); }
