@@ -18,28 +18,26 @@ struct Counter {
 // Every counter once, in the order the metrics list them.
 const Counter counters[] = {
     {"reopens", "tolvane_serial_reopens_total", "Times the serial port was opened again after the first time.",
-        &BridgeStatus::reopens},
+     &BridgeStatus::reopens},
     {"losses", "tolvane_serial_losses_total", "Times the serial device went away while the port was open.",
-        &BridgeStatus::losses},
+     &BridgeStatus::losses},
     {"commands_written", "tolvane_commands_written_total", "Commands written to the serial port.",
-        &BridgeStatus::commandsWritten},
+     &BridgeStatus::commandsWritten},
     {"replies_forwarded", "tolvane_replies_forwarded_total", "Projector replies sent on to the TCP client.",
-        &BridgeStatus::repliesForwarded},
+     &BridgeStatus::repliesForwarded},
     {"echoes_dropped", "tolvane_echoes_dropped_total", "Echoes of the last command dropped.",
-        &BridgeStatus::echoesDropped},
+     &BridgeStatus::echoesDropped},
     {"timeouts", "tolvane_timeouts_total", "Commands that timed out on the serial line.", &BridgeStatus::timeouts},
     {"local_answers", "tolvane_local_answers_total", "Commands the bridge answered itself, having no serial port.",
-        &BridgeStatus::localAnswers},
+     &BridgeStatus::localAnswers},
     {"bytes_to_serial", "tolvane_bytes_to_serial_total", "Bytes written to the serial port.",
-        &BridgeStatus::bytesToSerial},
+     &BridgeStatus::bytesToSerial},
     {"bytes_from_serial", "tolvane_bytes_from_serial_total", "Bytes read from the serial port.",
-        &BridgeStatus::bytesFromSerial},
+     &BridgeStatus::bytesFromSerial},
     {"bytes_to_tcp", "tolvane_bytes_to_tcp_total", "Bytes sent to the TCP client.", &BridgeStatus::bytesToTcp},
-    {"bytes_from_tcp", "tolvane_bytes_from_tcp_total", "Bytes received from TCP clients.",
-        &BridgeStatus::bytesFromTcp},
+    {"bytes_from_tcp", "tolvane_bytes_from_tcp_total", "Bytes received from TCP clients.", &BridgeStatus::bytesFromTcp},
     {"tcp_accepted", "tolvane_tcp_accepted_total", "TCP connections accepted.", &BridgeStatus::tcpAccepted},
-    {"probes_answered", "tolvane_probes_answered_total", "Discovery probes answered.",
-        &BridgeStatus::probesAnswered},
+    {"probes_answered", "tolvane_probes_answered_total", "Discovery probes answered.", &BridgeStatus::probesAnswered},
     {"datagrams", "tolvane_datagrams_total", "Datagrams received on the discovery port.", &BridgeStatus::datagrams},
 };
 
@@ -92,8 +90,8 @@ QByteArray toJson(const BridgeStatus &status)
         {"settings", status.settings},
         {"port_state", portStateName(status.portState)},
         {"port_open_since",
-            status.portOpenSince.isValid() ? QJsonValue(status.portOpenSince.toUTC().toString(Qt::ISODateWithMs))
-                                           : QJsonValue()},
+         status.portOpenSince.isValid() ? QJsonValue(status.portOpenSince.toUTC().toString(Qt::ISODateWithMs))
+                                        : QJsonValue()},
         {"current_client", nullable(status.currentClient)},
         {"last_reply_age_s", status.lastReplyAgeS ? QJsonValue(seconds(*status.lastReplyAgeS)) : QJsonValue()},
     };
@@ -106,29 +104,29 @@ QByteArray toMetrics(const BridgeStatus &status)
 {
     QByteArray out;
     family(out, "tolvane_info", "gauge", "The bridge's version and mode.",
-        {"{version=" + labelValue(status.version) + ",mode=" + labelValue(status.mode) + "} 1"});
+           {"{version=" + labelValue(status.version) + ",mode=" + labelValue(status.mode) + "} 1"});
     family(out, "tolvane_uptime_seconds", "gauge", "Seconds since the bridge started.", {number(status.uptimeS)});
     family(out, "tolvane_serial_port_info", "gauge", "The serial port and its settings as the status bar shows them.",
-        {"{port=" + labelValue(status.port) + ",settings=" + labelValue(status.settings) + "} 1"});
+           {"{port=" + labelValue(status.port) + ",settings=" + labelValue(status.settings) + "} 1"});
     QList<QByteArray> states;
     for (PortState s : portStates)
         states += "{state=" + labelValue(portStateName(s)) + "} " + (s == status.portState ? "1" : "0");
     family(out, "tolvane_serial_port_state", "gauge", "1 for the serial port's current state, 0 for the others.",
-        states);
+           states);
     family(out, "tolvane_serial_port_opened_timestamp_seconds", "gauge",
-        "When the serial port was opened, in seconds since the Unix epoch; absent unless open.",
-        status.portOpenSince.isValid() ? QList<QByteArray>{number(status.portOpenSince.toMSecsSinceEpoch() / 1000.0)}
-                                       : QList<QByteArray>{});
+           "When the serial port was opened, in seconds since the Unix epoch; absent unless open.",
+           status.portOpenSince.isValid() ? QList<QByteArray>{number(status.portOpenSince.toMSecsSinceEpoch() / 1000.0)}
+                                          : QList<QByteArray>{});
     for (const Counter &c : counters)
         family(out, c.metric, "counter", c.help, {QByteArray::number(status.*c.field)});
     family(out, "tolvane_tcp_client_connected", "gauge", "1 while a TCP client is connected.",
-        {status.currentClient.isNull() ? "0" : "1"});
+           {status.currentClient.isNull() ? "0" : "1"});
     family(out, "tolvane_tcp_client_info", "gauge", "The current TCP client's address; absent when there is none.",
-        status.currentClient.isNull() ? QList<QByteArray>{}
-                                      : QList<QByteArray>{"{address=" + labelValue(status.currentClient) + "} 1"});
+           status.currentClient.isNull() ? QList<QByteArray>{}
+                                         : QList<QByteArray>{"{address=" + labelValue(status.currentClient) + "} 1"});
     family(out, "tolvane_last_reply_age_seconds", "gauge",
-        "Seconds since the last reply reached the TCP client; absent before the first.",
-        status.lastReplyAgeS ? QList<QByteArray>{number(*status.lastReplyAgeS)} : QList<QByteArray>{});
+           "Seconds since the last reply reached the TCP client; absent before the first.",
+           status.lastReplyAgeS ? QList<QByteArray>{number(*status.lastReplyAgeS)} : QList<QByteArray>{});
     return out;
 }
 

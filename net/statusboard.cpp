@@ -12,7 +12,7 @@ StatusBoard::StatusBoard(const QString &mode, QObject *parent)
     m_status.mode = mode;
 }
 
-template<typename Change> void StatusBoard::change(Change &&apply)
+template <typename Change> void StatusBoard::change(Change &&apply)
 {
     const QMutexLocker locker(&m_lock);
     apply(m_status);
@@ -58,14 +58,38 @@ void StatusBoard::localAnswer(qint64 bytes)
     });
 }
 
-void StatusBoard::echoDropped() { change([](auto &s) { ++s.echoesDropped; }); }
-void StatusBoard::timeout() { change([](auto &s) { ++s.timeouts; }); }
-void StatusBoard::bytesFromSerial(qint64 bytes) { change([&](auto &s) { s.bytesFromSerial += bytes; }); }
-void StatusBoard::bytesFromTcp(qint64 bytes) { change([&](auto &s) { s.bytesFromTcp += bytes; }); }
-void StatusBoard::tcpAccepted() { change([](auto &s) { ++s.tcpAccepted; }); }
-void StatusBoard::currentClient(const QString &address) { change([&](auto &s) { s.currentClient = address; }); }
-void StatusBoard::datagram() { change([](auto &s) { ++s.datagrams; }); }
-void StatusBoard::probeAnswered() { change([](auto &s) { ++s.probesAnswered; }); }
+void StatusBoard::echoDropped()
+{
+    change([](auto &s) { ++s.echoesDropped; });
+}
+void StatusBoard::timeout()
+{
+    change([](auto &s) { ++s.timeouts; });
+}
+void StatusBoard::bytesFromSerial(qint64 bytes)
+{
+    change([&](auto &s) { s.bytesFromSerial += bytes; });
+}
+void StatusBoard::bytesFromTcp(qint64 bytes)
+{
+    change([&](auto &s) { s.bytesFromTcp += bytes; });
+}
+void StatusBoard::tcpAccepted()
+{
+    change([](auto &s) { ++s.tcpAccepted; });
+}
+void StatusBoard::currentClient(const QString &address)
+{
+    change([&](auto &s) { s.currentClient = address; });
+}
+void StatusBoard::datagram()
+{
+    change([](auto &s) { ++s.datagrams; });
+}
+void StatusBoard::probeAnswered()
+{
+    change([](auto &s) { ++s.probesAnswered; });
+}
 
 void StatusBoard::portOpened(const QString &port, const QString &settings)
 {

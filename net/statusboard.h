@@ -45,12 +45,12 @@ public slots:
 
     void portOpened(const QString &port, const QString &settings); // every open after the first is a reopen
     void portClosed();
-    void portLost();                        // the device went away while open
-    void portWaiting(const QString &port);  // missing; opened as soon as it appears
+    void portLost();                       // the device went away while open
+    void portWaiting(const QString &port); // missing; opened as soon as it appears
     void trafficLine(const QString &line);
 
 private:
-    template<typename Change> void change(Change &&apply);
+    template <typename Change> void change(Change &&apply);
 
     QElapsedTimer m_clock;
     mutable QMutex m_lock;

@@ -53,8 +53,8 @@ constexpr int wakeMs = 200; // how soon close() is noticed and overdue requests 
 
 MHD_Result respond(MHD_Connection *connection, unsigned code, const QByteArray &body, const char *type)
 {
-    MHD_Response *response = MHD_create_response_from_buffer(
-        size_t(body.size()), const_cast<char *>(body.constData()), MHD_RESPMEM_MUST_COPY);
+    MHD_Response *response = MHD_create_response_from_buffer(size_t(body.size()), const_cast<char *>(body.constData()),
+                                                             MHD_RESPMEM_MUST_COPY);
     if (!response)
         return MHD_NO;
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
@@ -68,7 +68,7 @@ MHD_Result respond(MHD_Connection *connection, unsigned code, const QByteArray &
 }
 
 MHD_Result answer(void *cls, MHD_Connection *connection, const char *url, const char *method, const char *,
-    const char *, size_t *uploadSize, void **request)
+                  const char *, size_t *uploadSize, void **request)
 {
     // Answered with the headers: a body is never wanted, so it is never waited for.
     static int answered;
@@ -112,8 +112,7 @@ void notify(void *cls, MHD_Connection *connection, void **, MHD_ConnectionNotifi
 StatusServer::StatusServer(Source source, StatusLimits limits)
     : m_source(std::move(source))
     , m_limits(limits)
-{
-}
+{ }
 
 StatusServer::~StatusServer() { close(); }
 
@@ -125,8 +124,8 @@ bool StatusServer::listen(const QHostAddress &address, quint16 port)
     m_loop->deadlineMs = qint64(m_limits.requestSeconds) * 1000;
     m_loop->clock.start();
 
-    sockaddr_in v4 {};
-    sockaddr_in6 v6 {};
+    sockaddr_in v4{};
+    sockaddr_in6 v6{};
     const sockaddr *bind = nullptr;
     unsigned flags = MHD_NO_FLAG;
     if (address == QHostAddress::Any) {
@@ -156,7 +155,7 @@ bool StatusServer::listen(const QHostAddress &address, quint16 port)
     };
     const auto start = [&](unsigned f) {
         return MHD_start_daemon(f, port, nullptr, nullptr, &answer, m_loop.get(), MHD_OPTION_ARRAY, options,
-            MHD_OPTION_END);
+                                MHD_OPTION_END);
     };
     m_daemon = start(flags);
     if (!m_daemon && address == QHostAddress::Any)
@@ -186,7 +185,7 @@ bool StatusServer::listen(const QHostAddress &address, quint16 port)
             MHD_UNSIGNED_LONG_LONG due = wakeMs;
             if (MHD_get_timeout(daemon, &due) != MHD_YES || due > static_cast<MHD_UNSIGNED_LONG_LONG>(wakeMs))
                 due = wakeMs;
-            timeval wait {0, long(due) * 1000};
+            timeval wait{0, long(due) * 1000};
             select(int(highest) + 1, &in, &out, &failed, &wait);
             MHD_run_from_select(daemon, &in, &out, &failed);
             loop->cutOverdue();

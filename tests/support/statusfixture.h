@@ -52,7 +52,8 @@ inline bridgestatus::BridgeStatus waiting()
 inline QStringList traffic()
 {
     return {QStringLiteral("14:02:11.020 TCP> op status ?"), QStringLiteral("14:02:11.021 >>> op status ?"),
-        QStringLiteral("14:02:11.123 <<< OP STATUS=ON"), QStringLiteral("14:02:12.500 UDP> udp=35070;time=14:02:12;?ZZ?")};
+            QStringLiteral("14:02:11.123 <<< OP STATUS=ON"),
+            QStringLiteral("14:02:12.500 UDP> udp=35070;time=14:02:12;?ZZ?")};
 }
 
 } // namespace statusfixture
