@@ -149,7 +149,7 @@ h1{font-size:1.3em;margin:0 0 4px}h2{font-size:1em;margin:16px 0 4px;color:#555}
 #state.open{background:#2a7d2e}#state.lost{background:#b3261e}#state.waiting{background:#a66500}
 #stale{color:#b3261e;font-weight:bold}
 table{width:100%;border-collapse:collapse}td{padding:3px 0;border-bottom:1px solid #ddd;vertical-align:top}
-td:last-child{text-align:right;font-variant-numeric:tabular-nums;word-break:break-all}
+td:first-child{white-space:nowrap;padding-right:12px}td:last-child{text-align:right;font-variant-numeric:tabular-nums;word-break:break-all}
 pre{font-size:12px;background:#fff;border:1px solid #ddd;padding:6px;overflow-x:auto;white-space:pre-wrap}
 </style></head><body>
 <h1 id="head">Tolvane</h1>
