@@ -27,6 +27,7 @@ struct StatusLimits {
 // its own and asks `source` (on that thread) for each answer, so the bridge's thread never waits for
 // a client. Every connection carries one request and is closed once it is answered, or when the
 // request is too big or not complete within the time limit, however slowly it trickles in.
+// `source` must stay valid until close() or the destructor, which wait for the thread to end.
 class StatusServer
 {
 public:
