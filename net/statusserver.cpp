@@ -3,6 +3,7 @@
 #include "core/bridgestatus.h"
 
 #include <QElapsedTimer>
+#include <QNetworkInterface>
 #include <QThread>
 
 #include <cerrno>
@@ -140,7 +141,7 @@ bool StatusServer::listen(const QHostAddress &address, quint16 port)
         v6.sin6_family = AF_INET6;
         v6.sin6_port = htons(port);
         std::memcpy(&v6.sin6_addr, &a, sizeof a);
-        v6.sin6_scope_id = address.scopeId().toUInt();
+        v6.sin6_scope_id = uint32_t(QNetworkInterface::interfaceIndexFromName(address.scopeId()));
         bind = reinterpret_cast<const sockaddr *>(&v6);
         flags |= MHD_USE_IPv6;
     }

@@ -9,9 +9,11 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSemaphore>
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -237,6 +239,34 @@ private slots:
         board.currentClient(QString());
         QVERIFY(
             QJsonDocument::fromJson(fetch(loopback, served.port(), get("/status")).body)["current_client"].isNull());
+    }
+
+    // The server's thread stuck in the middle of an answer, after it took its snapshot: the road's
+    // reports still go through at once, and the next answer has them.
+    void boardNeverWaitsForServer()
+    {
+        StatusBoard board(QStringLiteral("window"));
+        std::atomic<int> answering{0};
+        QSemaphore release;
+        StatusServer served(
+            [&] {
+                const StatusSnapshot s = board.snapshot();
+                ++answering;
+                release.tryAcquire(1, testenv::patience);
+                return s;
+            },
+            limits);
+        QVERIFY(served.listen(loopback, 0));
+        QTcpSocket waiting;
+        waiting.connectToHost(loopback, served.port());
+        waiting.write(get("/status"));
+        QTRY_COMPARE_WITH_TIMEOUT(answering.load(), 1, testenv::patience);
+        for (int i = 0; i < 10000; ++i)
+            board.commandWritten(1);
+        release.release(2);
+        QTRY_COMPARE_WITH_TIMEOUT(waiting.state(), QAbstractSocket::UnconnectedState, testenv::patience);
+        const QJsonDocument json = QJsonDocument::fromJson(fetch(loopback, served.port(), get("/status")).body);
+        QCOMPARE(json["commands_written"].toInt(), 10000);
     }
 
     void hostile_data()
