@@ -21,6 +21,16 @@ std::optional<quint16> port(const QString &text)
     return quint16(n);
 }
 
+std::optional<QHostAddress> bindAddress(const QString &text)
+{
+    if (text.isEmpty())
+        return QHostAddress(QHostAddress::Any);
+    const QHostAddress address(text);
+    if (address.isNull())
+        return std::nullopt;
+    return address;
+}
+
 std::optional<quint16> portFromIni(const QString &iniPath)
 {
     // QSettings would create nothing here, but an absent file is no reason to ask it.

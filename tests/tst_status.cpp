@@ -51,6 +51,31 @@ private slots:
         QVERIFY(!bridgestatus::toPage(s, {}).contains("id=\"traffic\""));
     }
 
+    void bindAddress_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("address"); // "any" for every address, "" for refused
+        QTest::newRow("not given") << ""
+                                   << "any";
+        QTest::newRow("IPv4") << "10.77.0.1"
+                              << "10.77.0.1";
+        QTest::newRow("IPv6") << "fd00::1"
+                              << "fd00::1";
+        QTest::newRow("IPv4 any") << "0.0.0.0"
+                                  << "0.0.0.0";
+        QTest::newRow("name") << "localhost"
+                              << "";
+        QTest::newRow("with port") << "10.77.0.1:7080"
+                                   << "";
+    }
+    void bindAddress()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, address);
+        const std::optional<QHostAddress> got = statusconfig::bindAddress(text);
+        QCOMPARE(!got ? QString() : *got == QHostAddress::Any ? QStringLiteral("any") : got->toString(), address);
+    }
+
     void portFromIni_data()
     {
         QTest::addColumn<QByteArray>("ini"); // null: no file
