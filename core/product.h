@@ -25,5 +25,8 @@ inline constexpr unsigned short udpTxPort = 35069; // discovery replies out
 // The settings file, in the program's first per-application data folder.
 inline constexpr char iniFileName[] = "Tolvane.ini";
 inline constexpr char iniGroup[] = "Default";
+// The status endpoint's port, off when absent: [Status] StatusPort=N.
+inline constexpr char iniStatusGroup[] = "Status";
+inline constexpr char iniStatusPortKey[] = "StatusPort";
 
 } // namespace product

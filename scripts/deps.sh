@@ -14,6 +14,8 @@ build_packages=(
     qtbase5-dev               # Qt 5 Core, Gui, Widgets, Network and Test
     qtbase5-dev-tools         # moc, uic and rcc for the forms, signals and embedded resources
     libqt5serialport5-dev     # Qt serial port module: the projector's line
+    libmicrohttpd-dev         # the status endpoint's HTTP server
+    pkg-config                # finds libmicrohttpd for CMake
     qttools5-dev-tools        # Qt Designer, for editing the .ui forms
     xvfb                      # a display for running without a desktop, and for the screenshot
     fonts-liberation          # Liberation Mono, the traffic panes' font; Liberation Sans stands in for Arial
@@ -34,6 +36,7 @@ test_packages=(
     xdotool               # finds the packaged program's window under Xvfb
     man-db                # checks the man pages render without warnings
     clang-format          # scripts/format.sh: the C++ layout
+    python3-prometheus-client # a strict reading of the status endpoint's metrics
 )
 
 case "${1:-}" in
