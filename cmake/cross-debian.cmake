@@ -30,5 +30,9 @@ string(REPLACE ";" ":" _tolvane_rpath_link "${_tolvane_libdirs}")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,-rpath-link,${_tolvane_rpath_link}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-Wl,-rpath-link,${_tolvane_rpath_link}")
 
-# Tests (ctest) and try_run run under user-mode emulation with the root as the target's /.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${TOLVANE_CROSS_QEMU} -L ${TOLVANE_SYSROOT})
+# Tests (ctest) and try_run run under user-mode emulation with the root as the target's /. Qt lists
+# its plugin folder itself, which the emulator does not redirect into the root, so it is named.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${TOLVANE_CROSS_QEMU} -L ${TOLVANE_SYSROOT}
+    -E QT_PLUGIN_PATH=${TOLVANE_SYSROOT}/usr/lib/${TOLVANE_CROSS_TRIPLET}/qt5/plugins)
+# For the scripts that run the build's programs (scripts/lib/cross.sh).
+set(TOLVANE_EMULATOR "${CMAKE_CROSSCOMPILING_EMULATOR}" CACHE INTERNAL "")
