@@ -25,7 +25,7 @@ make_sysroot() {
     local apt=(apt-get -qq -o APT::Architecture="$arch" -o APT::Architectures="$arch"
         -o Dir::State::status="$apt_dir/status" -o Dir::State::Lists="$apt_dir/lists"
         -o Dir::Cache="$apt_dir/cache" -o Debug::NoLocking=1 -o APT::Sandbox::User=root)
-    echo "sysroot: fetching $arch packages for ${sysroot_packages[*]} into $root"
+    echo "sysroot: fetching $arch packages for ${sysroot_packages[*]} into $root" >&2
     "${apt[@]}" update || return 1
     "${apt[@]}" install --download-only --no-install-recommends -y "${sysroot_packages[@]}" >/dev/null || return 1
 
