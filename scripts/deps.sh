@@ -5,10 +5,10 @@
 #   scripts/deps.sh           what Tolvane needs to build and run
 #   scripts/deps.sh --test    that and what scripts/test.sh and its extra checks use
 #   scripts/deps.sh PKG...    exactly these packages (other scripts ask for their own tools so)
-#   scripts/deps.sh --arch arm64 [ROOT]
-#                             what cross-building for arm64 and testing it under emulation needs:
-#                             the cross compiler and qemu here, and the arm64 libraries in ROOT
-#                             (default build-sysroot-arm64/, see scripts/lib/sysroot.sh)
+#   scripts/deps.sh --arch ARCH [ROOT]
+#                             what cross-building for ARCH (arm64 or armhf) and testing it under
+#                             emulation needs: the cross compiler and qemu here, and ARCH's libraries
+#                             in ROOT (default build-sysroot-ARCH/, see scripts/lib/sysroot.sh)
 set -euo pipefail
 
 build_packages=(
@@ -43,6 +43,7 @@ test_packages=(
 # Cross-building: the compiler and binutils (for dpkg-shlibdeps too) for each architecture.
 declare -A cross_packages=(
     [arm64]="g++-aarch64-linux-gnu binutils-aarch64-linux-gnu"
+    [armhf]="g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf"
 )
 cross_arch=""
 

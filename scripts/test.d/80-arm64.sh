@@ -4,12 +4,17 @@
 # --arch arm64), the rule tests (CTest label unit), and the arm64 bridge on the arm64 virtual
 # projector in a private network namespace, answering commands and a discovery probe byte for byte.
 # Bounded by TOLVANE_ARM64_BUDGET seconds (default 900); each stage says how long it took.
+# `--arch armhf` checks the 32-bit build the same way (by hand: CI runs arm64 only).
 set -euo pipefail
 
 cd "$(dirname "$0")/../.."
 here=$(pwd)
 self=$here/scripts/test.d/80-arm64.sh
 arch=arm64
+if [ "${1:-}" = "--arch" ]; then
+    arch=${2:?usage: 80-arm64.sh [--arch ARCH]}
+    shift 2
+fi
 build=$here/build-$arch
 
 # The bridge end to end, run inside a network namespace of its own.
@@ -35,7 +40,7 @@ end_to_end() {
         ip link set tv0 up && ip route add default dev tv0 || die "cannot set up the namespace's interface"
     mac=$(ip -o link show tv0 | sed -n 's|.*link/ether \([0-9a-f:]*\).*|\1|p' | tr a-f A-F)
 
-    # The arm64 tolvane-probe is the client, and says where Tolvane.ini goes (write_tolvane_ini).
+    # The target's tolvane-probe is the client, and says where Tolvane.ini goes (write_tolvane_ini).
     probe_bin=$work/probe/bin
     mkdir -p "$probe_bin"
     printf '#!/usr/bin/env bash\nexec %s %q "$@"\n' "$(printf '%q ' "${emulator[@]}")" "$build/bin/tolvane-probe" \
@@ -47,15 +52,15 @@ end_to_end() {
     # the projector answers long after its echo, as code run for the first time is slow when emulated.
     "${emulator[@]}" "$build/bin/virtual-projector" --delay 1500 >"$work/projector.out" 2>"$work/projector.log" &
     pids+=($!)
-    pty=$(projector_path "$work/projector.out" "${pids[-1]}") || die "the arm64 projector named no terminal"
+    pty=$(projector_path "$work/projector.out" "${pids[-1]}") || die "the $arch projector named no terminal"
     TOLVANE_BUILD=$work/probe write_tolvane_ini "$work/data" "$pty" || die "no Tolvane.ini"
 
     began=$(date +%s%N)
     env QT_QPA_PLATFORM=offscreen XDG_DATA_HOME="$work/data" TOLVANE_SERIAL_PORTS="$pty" \
         "${emulator[@]}" "$build/bin/tolvane" >"$work/bridge.log" 2>&1 &
     pids+=($!)
-    wait_for 1200 grep -q "UDPrx Bind 35070 true" "$work/bridge.log" || die "the arm64 bridge did not bind UDP 35070 within 120 s"
-    wait_for 600 grep -q "Serial Open" "$work/bridge.log" || die "the arm64 bridge did not open the projector's line"
+    wait_for 1200 grep -q "UDPrx Bind 35070 true" "$work/bridge.log" || die "the $arch bridge did not bind UDP 35070 within 120 s"
+    wait_for 600 grep -q "Serial Open" "$work/bridge.log" || die "the $arch bridge did not open the projector's line"
     ready=$((($(date +%s%N) - began) / 1000000))
     echo "INFO the emulated bridge was listening with its line open $ready ms after it was started"
 
@@ -86,16 +91,16 @@ stage() { # name command...
     fi
 }
 
-stage "arm64 package, cross-built and checked" scripts/test.d/50-package.sh --arch "$arch"
+stage "$arch package, cross-built and checked" scripts/test.d/50-package.sh --arch "$arch"
 mapfile -t units < <(ctest --test-dir "$build" -L unit -N 2>/dev/null | sed -n 's/^ *Test *#[0-9]*: //p')
 if [ ${#units[@]} -eq 0 ]; then
     echo "FAIL no unit-labelled tests in $build"
     failures=$((failures + 1))
 else
-    stage "arm64 rule tests built" scripts/build.sh "$build" -- "${units[@]}"
-    stage "arm64 rule tests under emulation (${units[*]})" ctest --test-dir "$build" -L unit --output-on-failure
+    stage "$arch rule tests built" scripts/build.sh "$build" -- "${units[@]}"
+    stage "$arch rule tests under emulation (${units[*]})" ctest --test-dir "$build" -L unit --output-on-failure
 fi
-stage "arm64 bridge and projector end to end under emulation" unshare -n "$self" --inside
+stage "$arch bridge and projector end to end under emulation" unshare -n "$self" --arch "$arch" --inside
 
-echo "arm64: $failures failed, $SECONDS s"
+echo "$arch: $failures failed, $SECONDS s"
 [ $failures -eq 0 ]
