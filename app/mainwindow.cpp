@@ -73,14 +73,22 @@ QStringList MainWindow::getLocalNetInfo(int kind) { return netinfo::localNetInfo
 void MainWindow::logTcpPane(const QString &tag, const QString &prefix, const QString &text)
 {
     emit road->paneEntry(RoadEvents::TcpPane, logpane::entry(tag, prefix, text), true);
+    emit road->trafficLine(RoadEvents::TcpPane, logpane::plainLine(prefix, text));
 }
 
 void MainWindow::logSerialPane(const QString &tag, const QString &prefix, const QString &text)
 {
     emit road->paneEntry(RoadEvents::SerialPane, logpane::entry(tag, prefix, text), true);
+    emit road->trafficLine(RoadEvents::SerialPane, logpane::plainLine(prefix, text));
 }
 
-void MainWindow::logSerialPlain(const QString &text) { emit road->paneEntry(RoadEvents::SerialPane, text, false); }
+void MainWindow::logSerialPlain(const QString &text)
+{
+    emit road->paneEntry(RoadEvents::SerialPane, text, false);
+    emit road->trafficLine(RoadEvents::SerialPane, text);
+}
+
+void MainWindow::stopPanes() { road->disconnect(panes); }
 
 void MainWindow::on_pushButtonClearSerial_clicked() { panes->clear(PaneFeed::SerialPane); }
 

@@ -39,6 +39,10 @@ public:
     void logSerialPane(const QString &tag, const QString &prefix, const QString &text);
     void logSerialPlain(const QString &text);
 
+    // What the traffic slots tell (entries, commands, replies); the panes listen unless stopped.
+    RoadEvents *events() const { return road; }
+    void stopPanes();
+
 signals:
     void sigWriteTCPdata(QByteArray);
 

@@ -53,6 +53,8 @@ public:
 signals:
     // An entry for a pane: HTML, or a plain-text paragraph.
     void paneEntry(RoadEvents::Pane pane, const QString &text, bool html);
+    // The same entry as a plain line: its prefix as shown, then its text as it came.
+    void trafficLine(RoadEvents::Pane pane, const QString &line);
     // A text from the TCP client has been handled; answered when the bridge answered it itself.
     void textHandled(bool answered);
     // Bytes have gone to the device (confirmed: written within the wait).

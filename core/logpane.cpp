@@ -13,6 +13,18 @@ QString entry(const QString &tag, const QString &prefix, const QString &text) { 
 
 bool isHeavy(const QString &html) { return html.size() >= 512 || html.count(QLatin1Char('<')) >= 24; }
 
+QString plainLine(const QString &prefix, const QString &text)
+{
+    QString shownPrefix = prefix;
+    const bool bold = shownPrefix.contains(QLatin1String("<b>"));
+    shownPrefix.remove(QLatin1String("<b>"));
+    shownPrefix.replace(QLatin1String("&gt;"), QLatin1String(">")).replace(QLatin1String("&lt;"), QLatin1String("<"));
+    QString plain = text;
+    if (bold && plain.endsWith(QLatin1String("</b>")))
+        plain.chop(4);
+    return shownPrefix + plain;
+}
+
 QString shown(const QString &entry)
 {
     if (entry.size() <= maxShownChars)

@@ -18,6 +18,10 @@ QString entry(const QString &tag, const QString &prefix, const QString &text);
 // from the network.
 bool isHeavy(const QString &html);
 
+// An entry as one plain line: the prefix as the pane shows it ("&gt;" is ">", tags go), then the text
+// as it came (its markup stays text); a bold entry's closing tag goes with the prefix's.
+QString plainLine(const QString &prefix, const QString &text);
+
 // The most a pane shows of one entry. Laying out a paragraph costs the pane's (GUI) thread time that
 // grows faster than its length: 64 KiB of text without a break holds it for a second, 8 KiB for a few
 // tens of milliseconds, which is also what the deepest markup that fits costs to insert.

@@ -7,8 +7,20 @@
 
 namespace settingsfile {
 
+namespace {
+QString &chosen()
+{
+    static QString file;
+    return file;
+}
+} // namespace
+
+void setPath(const QString &file) { chosen() = file; }
+
 QString path()
 {
+    if (!chosen().isEmpty())
+        return chosen();
     return QStandardPaths::standardLocations(QStandardPaths::AppDataLocation).value(0) + QLatin1Char('/')
         + QLatin1String(product::iniFileName);
 }

@@ -1,4 +1,6 @@
-// Traces held until the event loop waits: nothing lost, nothing out of order.
+// Traces held until the event loop waits: nothing lost, nothing out of order. The unattended bridge's
+// log lines: one per event, the journal's prefix only when stderr is the journal.
+#include "core/servicelog.h"
 #include "core/trace.h"
 
 #include <QThread>
@@ -50,6 +52,41 @@ private slots:
         qDebug("h");
         QCOMPARE(passedOn, QStringList({"g", "h"})); // and the handler is back
         qInstallMessageHandler(original);
+    }
+
+    void serviceLogLines_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("journal");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("a box") << "Critical Error"
+                               << "Input/output error" << false << "Critical Error: Input/output error";
+        QTest::newRow("to the journal") << "Serial Port"
+                                        << "gone" << true << "<4>Serial Port: gone";
+        QTest::newRow("traffic, line ends") << ""
+                                            << ">>>op status ?\r\n"
+                                            << false << ">>>op status ?";
+        QTest::newRow("a line end inside") << ""
+                                           << "a\rb\nc" << false << "a b c";
+    }
+    void serviceLogLines()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        QFETCH(bool, journal);
+        QFETCH(QString, line);
+        const auto priority = title == QLatin1String("Serial Port") ? servicelog::Warning : servicelog::Error;
+        QCOMPARE(servicelog::line(priority, title, text, journal), line);
+    }
+
+    void journalNamesItsStream()
+    {
+        QVERIFY(servicelog::isJournal("8:123456", 8, 123456));
+        QVERIFY(!servicelog::isJournal("8:123456", 8, 123457)); // stderr went elsewhere
+        QVERIFY(!servicelog::isJournal("", 0, 0));
+        QVERIFY(!servicelog::isJournal("8:x", 8, 0));
+        QVERIFY(!servicelog::isJournal("8:1:2", 8, 1));
     }
 };
 

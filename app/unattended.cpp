@@ -1,0 +1,70 @@
+#include "app/unattended.h"
+
+#include "app/mainwindow.h"
+#include "app/roadevents.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+
+#include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+Unattended::Unattended(bool logTraffic, QObject *parent)
+    : QObject(parent)
+    , logTraffic(logTraffic)
+    , journal(stderrIsJournal())
+{
+    qApp->installEventFilter(this);
+}
+
+Unattended::~Unattended() { qApp->removeEventFilter(this); }
+
+bool Unattended::stderrIsJournal()
+{
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    return ::fstat(2, &st) == 0
+        && servicelog::isJournal(qgetenv("JOURNAL_STREAM"), quint64(st.st_dev), quint64(st.st_ino));
+#else
+    return false;
+#endif
+}
+
+void Unattended::attach(MainWindow *window)
+{
+    window->stopPanes();
+    if (!logTraffic)
+        return;
+    connect(window->events(), &RoadEvents::trafficLine, this, [this](RoadEvents::Pane pane, const QString &line) {
+        write(servicelog::Info, pane == RoadEvents::TcpPane ? QStringLiteral("tcp") : QStringLiteral("serial"), line);
+    });
+}
+
+bool Unattended::eventFilter(QObject *watched, QEvent *event)
+{
+    auto *box = event->type() == QEvent::Show ? qobject_cast<QMessageBox *>(watched) : nullptr;
+    if (box) {
+        const servicelog::Priority priority = box->icon() == QMessageBox::Critical ? servicelog::Error
+            : box->icon() == QMessageBox::Warning                                  ? servicelog::Warning
+                                                                                   : servicelog::Notice;
+        write(priority, box->windowTitle(), box->text());
+        // Closed from inside its own loop, at that loop's first turn.
+        QTimer::singleShot(0, box, [guard = QPointer<QMessageBox>(box)] {
+            if (guard)
+                guard->done(QMessageBox::Ok);
+        });
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void Unattended::write(servicelog::Priority priority, const QString &title, const QString &text)
+{
+    const QByteArray bytes = (servicelog::line(priority, title, text, journal) + QLatin1Char('\n')).toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
