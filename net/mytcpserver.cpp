@@ -27,6 +27,7 @@ void MyServer::newConnection()
     if (!next)
         return;
     tcpSocket = next;
+    hadClient = true;
     // Replies are short and each must go at once: without this, a second reply sent before the client
     // acknowledged the first would wait for that acknowledgement (tens of milliseconds).
     tcpSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -36,10 +37,10 @@ void MyServer::newConnection()
 
 void MyServer::startRead()
 {
-    if (!tcpSocket)
+    if (!hadClient)
         return;
-    // Always the current client, which may change or close while a text is handed on.
-    const tcpread::Source current{[this] { return tcpSocket->bytesAvailable(); },
+    // Always the current client, which may change, close or be freed while a text is handed on.
+    const tcpread::Source current{[this] { return tcpSocket ? tcpSocket->bytesAvailable() : qint64(0); },
                                   [this](char *buffer, qint64 size) { return tcpSocket->read(buffer, size); }};
     const char *function = __func__; // the trace names this function, not the lambda
     tcpread::readPending(current, [this, function](const QString &text, const QString &command) {
@@ -53,6 +54,10 @@ void MyServer::connectionAboutToClose()
     TRACE << "Connection to client closed!";
     if (tcpSocket)
         tcpSocket->close();
+    // The ended connection is freed once its signal is handled; closing the current client above
+    // ends that one too, and its own disconnected() frees it.
+    if (QObject *ended = sender())
+        ended->deleteLater();
 }
 
 void MyServer::slotWriteTCP(QByteArray data)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 
 QT_BEGIN_NAMESPACE
 class QTcpServer;
@@ -26,5 +27,8 @@ public slots:
 
 private:
     QTcpServer *tcpServer = nullptr;
-    QTcpSocket *tcpSocket = nullptr; // not owned: accepted sockets are children of tcpServer
+    // Not owned: accepted sockets are children of tcpServer, freed once their connection has ended,
+    // which leaves this null; a freed current client then reads and writes as a closed one.
+    QPointer<QTcpSocket> tcpSocket;
+    bool hadClient = false;
 };

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The virtual projector seen from the bridge's side of its pseudo-terminal: exact bytes, replies in
-# one chunk, replies with NUL bytes, the line opened again, and unplugging.
+# one chunk, replies with NUL bytes, the line opened again, unplugging, and plugging back in under a
+# stable name.
 # Usage: bash tests/e2e_projector.sh BUILD/bin
 set -uo pipefail
 source "$(dirname "$0")/../scripts/lib/bridge.sh"
@@ -14,15 +15,19 @@ trap 'for p in "${PIDS[@]}"; do stop_pid "$p"; done; rm -rf "$WORK"' EXIT
 CHECK_OK="ok:" CHECK_FAIL="FAIL:"
 
 # The bridge's end of the line, pairs of ACTION BYTES (Python escapes): send; expect (however split);
-# chunk (all in the first read); eof '' (nothing more, then the line hangs up).
+# chunk (all in the first read); eof '' (nothing more, then the line hangs up); signal NAME (to the
+# projector).
 cat >"$WORK/line.py" <<'EOF'
-import codecs, os, select, sys, time
+import codecs, os, select, signal, sys, time
 fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
 args = sys.argv[2:]
 while args:
     action, want = args.pop(0), codecs.escape_decode(args.pop(0).encode())[0]
     if action == "send":
         os.write(fd, want)
+        continue
+    if action == "signal":
+        os.kill(int(os.environ["PROJECTOR_PID"]), getattr(signal, "SIG" + want.decode()))
         continue
     got, deadline = b"", time.monotonic() + 15
     while (len(got) < len(want) or action == "eof") and time.monotonic() < deadline:
@@ -42,16 +47,19 @@ while args:
         sys.exit("%s: wanted %r, got %r" % (action, want, got))
 EOF
 
-# start OPTION...: runs the projector, sets PTY and PID.
+# start OPTION...: runs the projector, sets PTY, PID and OUT (what it prints).
 start() {
-    local out=$WORK/out.${#PIDS[@]}
+    OUT=$WORK/out.${#PIDS[@]}
+    local out=$OUT
     "$PROJECTOR" "$@" >"$out" 2>/dev/null &
     PID=$!
+    export PROJECTOR_PID=$PID
     PIDS+=("$PID")
     PTY=$(projector_path "$out" "$PID")
     [[ $PTY == /dev/pts/* ]] || { echo "FAIL: the projector ($*) printed no pty path"; exit 1; }
 }
-line() { timeout 60 python3 "$WORK/line.py" "$PTY" "$@"; }
+line() { line_at "$PTY" "$@"; }
+line_at() { timeout 60 python3 "$WORK/line.py" "$@"; }
 ends() { timeout 30 tail --pid="$PID" -f /dev/null && wait "$PID"; } # by itself, with its exit code
 
 start
@@ -75,6 +83,41 @@ start --unplug-after 1
 check "--unplug-after 1: answers, then the line hangs up" \
     line send 'op model ?\r\n' expect 'op model ?\r\nOP MODEL=KT5520M\r\n' eof ''
 check "--unplug-after 1: exits by itself with code 0" ends
+
+# Replugs: the name follows the terminal, the log has what a benchmark needs to time a reopening.
+LINK=$WORK/by-id/usb-Tolvane_virtual-projector-if00 LOG=$WORK/plug.log
+mkdir -p "$WORK/by-id"
+printed() { [ "$(grep -c "^$1" "$OUT")" -ge "$2" ]; } # printed: at least $2 lines that begin with $1
+events() { awk '$2 ~ /PLUG/ {print $2, $3}' "$LOG"; } # its plug and unplug events, in order
+start --link "$LINK" --log "$LOG"
+check "--link names the terminal" [ "$(readlink "$LINK")" = "$PTY" ]
+check "SIGUSR1 while the line is open: it hangs up and the name is gone at once" \
+    line_at "$LINK" send 'op model ?\r' expect 'op model ?\r\nOP MODEL=KT5520M\r\n' signal USR1 eof ''
+check "unplugged: the name is gone" [ ! -e "$LINK" ]
+kill -USR2 "$PID"
+check "SIGUSR2 plugs back in and prints the new terminal" wait_for 100 printed PLUG 1
+check "the name follows the new terminal" [ "$(readlink "$LINK")" = "$(sed -n 's/^PLUG //p' "$OUT")" ]
+check "the device answers under the name again" line_at "$LINK" send 'op lamp ?\r' expect 'op lamp ?\r\nOP LAMP=1200\r\n'
+kill -USR1 "$PID" && wait_for 100 printed UNPLUG 2 && kill -USR1 "$PID"
+check "SIGUSR1 again plugs back in" wait_for 100 printed PLUG 2
+check "the log times each plug and unplug, the new terminal named" \
+    [ "$(events)" = "$(printf 'PLUG %s\nUNPLUG signal\nPLUG %s\nUNPLUG signal\nPLUG %s' "$PTY" \
+        "$(sed -n 's/^PLUG //p' "$OUT" | head -n 1)" "$(readlink "$LINK")")" ]
+kill -TERM "$PID"
+check "stopped: exits with code 0 and takes the name away" eval 'ends && [ ! -e "$LINK" ]'
+
+start --link "$LINK" --log "$WORK/timer.log" --replug-every 200 --unplugged-for 100
+LOG=$WORK/timer.log
+check "--replug-every: unplugs and plugs back in by itself" wait_for 300 printed PLUG 3
+kill -TERM "$PID"
+check "--replug-every 200 --unplugged-for 100: plugged in at least 200 ms, out at least 100 ms" \
+    awk '$2 == "PLUG" && out && $1 - out < 100000 { exit 1 } $2 == "PLUG" { in_ = $1 }
+         $2 == "UNPLUG" && ($3 != "timer" || $1 - in_ < 200000) { exit 1 } $2 == "UNPLUG" { out = $1 }' "$LOG"
+check "stopped while replugging: exits with code 0, the name gone" eval 'ends && [ ! -e "$LINK" ]'
+
+echo x >"$WORK/file"
+check "--link refuses to replace a file that is not a link" \
+    eval '! "$PROJECTOR" --link "$WORK/file" >/dev/null 2>&1 && [ "$(cat "$WORK/file")" = x ]'
 
 echo "projector: $FAILS failed"
 [ "$FAILS" -eq 0 ]

@@ -9,6 +9,7 @@
 #include <QTcpSocket>
 #include <QUdpSocket>
 
+#include <algorithm>
 #include <memory>
 
 class TestNet : public QObject
@@ -17,17 +18,22 @@ class TestNet : public QObject
 
     std::vector<std::unique_ptr<QTcpSocket>> clients;
 
+    // The sockets the server holds, open or closed, that are not yet freed.
+    static int liveSockets(const MyServer &server) { return server.findChildren<QTcpSocket *>().size(); }
     // A client that the server has accepted, i.e. its current client.
     QTcpSocket *connectClient(MyServer &server)
     {
-        const int before = server.findChildren<QTcpSocket *>().size();
         clients.push_back(std::make_unique<QTcpSocket>());
         QTcpSocket *client = clients.back().get();
         client->connectToHost(QHostAddress::LocalHost, product::tcpPort);
-        const bool accepted = client->waitForConnected(testenv::patience)
-            && QTest::qWaitFor([&] { return server.findChildren<QTcpSocket *>().size() == before + 1; },
-                               testenv::patience);
-        return accepted ? client : nullptr;
+        const auto accepted = [&] {
+            const auto sockets = server.findChildren<QTcpSocket *>();
+            return std::any_of(sockets.begin(), sockets.end(),
+                               [&](QTcpSocket *s) { return s->peerPort() == client->localPort(); });
+        };
+        if (!client->waitForConnected(testenv::patience) || !QTest::qWaitFor(accepted, testenv::patience))
+            return nullptr;
+        return client;
     }
     // What a client has received once at least `size` bytes are there.
     static QByteArray readFrom(QTcpSocket *client, int size)
@@ -77,6 +83,42 @@ private slots:
         QVERIFY(third);
         server.slotWriteTCP("OP FOUND=1\r\n");
         QCOMPARE(readFrom(third, 12), QByteArray("OP FOUND=1\r\n"));
+    }
+
+    // Ended connections are freed, whoever ended them, and the freed current client is never touched.
+    void tcpFreesEndedConnections_data()
+    {
+        QTest::addColumn<bool>("olderCloses");
+        QTest::newRow("the current client closes") << false;
+        QTest::newRow("an older client closes the current one") << true;
+    }
+    void tcpFreesEndedConnections()
+    {
+        QFETCH(bool, olderCloses);
+        MyServer server;
+        QStringList texts;
+        connect(&server, &MyServer::sigSendTCPdata, this, [&](const QString &text) { texts << text; });
+        QTcpSocket *bystander = connectClient(server); // open all along, so one socket stays
+        QVERIFY(bystander);
+        for (int cycle = 0; cycle < 100; ++cycle) {
+            QTcpSocket *older = olderCloses ? connectClient(server) : nullptr;
+            QTcpSocket *current = connectClient(server);
+            QVERIFY(current && (older || !olderCloses));
+            (older ? older : current)->disconnectFromHost();
+            QTRY_COMPARE(current->state(), QAbstractSocket::UnconnectedState);
+            QTRY_COMPARE(liveSockets(server), 1);
+            clients.resize(1);
+        }
+        // The freed current client: replies are dropped, reads find nothing, as for a closed one.
+        server.slotWriteTCP("OP LOST=1\r\n");
+        texts.clear();
+        bystander->write("op from bystander ?\r\n");
+        QTRY_COMPARE(texts, QStringList{QString()});
+        QTcpSocket *next = connectClient(server);
+        QVERIFY(next);
+        server.slotWriteTCP("OP FOUND=1\r\n");
+        QCOMPARE(readFrom(next, 12), QByteArray("OP FOUND=1\r\n"));
+        QCOMPARE(bystander->bytesAvailable(), qint64(0));
     }
 
     // All sent before the listener gets to read: one record each, in order. A payload ends at its first

@@ -10,12 +10,35 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
+#include <utility>
 
 static void onStopSignal(int) { stopRequested = 1; }
+static void onToggleSignal(int) { togglePlugRequested = 1; }
+static void onPlugSignal(int) { plugRequested = 1; }
+
+// Installs the handlers and blocks their signals; what to wait with, so they arrive only then.
+static sigset_t catchSignals()
+{
+    const std::pair<int, void (*)(int)> handlers[] = {{SIGTERM, onStopSignal},
+                                                      {SIGINT, onStopSignal},
+                                                      {SIGHUP, onStopSignal},
+                                                      {SIGUSR1, onToggleSignal},
+                                                      {SIGUSR2, onPlugSignal}};
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (const auto &handler : handlers) {
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_handler = handler.second;
+        sigemptyset(&action.sa_mask);
+        sigaction(handler.first, &action, nullptr);
+        sigaddset(&blocked, handler.first);
+    }
+    signal(SIGPIPE, SIG_IGN);
+    sigset_t waitMask;
+    sigprocmask(SIG_BLOCK, &blocked, &waitMask);
+    return waitMask;
+}
 
 int main(int argc, char **argv)
 {
@@ -32,36 +55,9 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-
-    int master = -1;
-    int slave = -1;
-    char name[256] = {};
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-        std::perror("virtual-projector: openpty");
+    const sigset_t waitMask = catchSignals();
+    Projector projector(options, log);
+    if (!projector.plug())
         return 1;
-    }
-    // Raw from the start, so the line discipline never echoes or rewrites what the bridge sends.
-    termios tio;
-    if (tcgetattr(slave, &tio) == 0) {
-        cfmakeraw(&tio);
-        tcsetattr(slave, TCSANOW, &tio);
-    }
-    // Only the bridge holds the slave open, so its closing shows here as a hang-up.
-    close(slave);
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    fcntl(master, F_SETFD, FD_CLOEXEC);
-
-    std::printf("%s\n", name);
-    std::fflush(stdout);
-
-    Projector projector(options, master, log);
-    return projector.run();
+    return projector.run(waitMask);
 }

@@ -16,6 +16,9 @@ struct Options {
     long baud = 0;
     long unplugAfter = 0;
     long unplugGraceMs = 200;
+    long replugEveryMs = 0;   // 0: no timer
+    long unpluggedForMs = -1; // -1: until a signal after a signal, a second after the timer
+    std::string linkPath;
     std::string logPath;
     std::vector<std::pair<std::string, std::string>> overrides; // --set KEY=VALUE, VALUE unescaped
 };

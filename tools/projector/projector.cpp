@@ -7,20 +7,116 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 
 volatile sig_atomic_t stopRequested = 0;
+volatile sig_atomic_t togglePlugRequested = 0;
+volatile sig_atomic_t plugRequested = 0;
 
-Projector::Projector(const Options &options, int master, EventLog &log)
+Projector::Projector(const Options &options, EventLog &log)
     : options(options)
-    , master(master)
     , log(log)
+    , link(options.linkPath)
 {
     for (const auto &entry : options.overrides)
         table.set(entry.first, entry.second);
     if (options.baud > 0)
         byteIntervalUs = std::max<int64_t>(1, 10000000 / options.baud);
+}
+
+Projector::~Projector()
+{
+    link.remove();
+    if (plugged())
+        close(master);
+}
+
+bool Projector::plug()
+{
+    int slave = -1;
+    char name[256] = {};
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+        std::perror("virtual-projector: openpty");
+        master = -1;
+        return false;
+    }
+    // Raw from the start, so the line discipline never echoes or rewrites what the bridge sends.
+    termios tio;
+    if (tcgetattr(slave, &tio) == 0) {
+        cfmakeraw(&tio);
+        tcsetattr(slave, TCSANOW, &tio);
+    }
+    // Only the bridge holds the slave open, so its closing shows here as a hang-up.
+    close(slave);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+
+    std::string error;
+    if (!options.linkPath.empty() && !link.point(name, &error)) {
+        std::fprintf(stderr, "virtual-projector: %s\n", error.c_str());
+        close(master);
+        master = -1;
+        return false;
+    }
+    const int64_t now = nowUs();
+    log.event(now, "PLUG", name);
+    std::printf(plugs++ == 0 ? "%s\n" : "PLUG %s\n", name);
+    std::fflush(stdout);
+    lastLine.clear();
+    hungUp = false;
+    plugAt = 0;
+    unplugAt = options.replugEveryMs > 0 ? now + options.replugEveryMs * 1000 : 0;
+    checkLine(now);
+    return true;
+}
+
+void Projector::unplug(const char *why)
+{
+    // The name goes first, so whoever sees the hang-up no longer finds it.
+    link.remove();
+    close(master);
+    master = -1;
+    const int64_t now = nowUs();
+    log.event(now, "UNPLUG", why);
+    if (queuedBytes > 0)
+        log.event(now, "DROP", "unplugged with " + std::to_string(queuedBytes) + " bytes unsent");
+    finished = std::any_of(queue.begin(), queue.end(), [](const Segment &segment) { return segment.unplug; });
+    queue.clear();
+    queuedBytes = 0;
+    splitter = LineSplitter();
+    std::printf("UNPLUG\n");
+    std::fflush(stdout);
+    unplugAt = 0;
+    if (options.unpluggedForMs >= 0)
+        plugAt = now + options.unpluggedForMs * 1000;
+    else
+        plugAt = std::strcmp(why, "timer") == 0 ? now + timerUnpluggedUs : 0;
+}
+
+bool Projector::followPlugging()
+{
+    if (togglePlugRequested) {
+        togglePlugRequested = 0;
+        if (plugged())
+            unplug("signal");
+        else if (!plug())
+            return false;
+    }
+    if (plugRequested) {
+        plugRequested = 0;
+        if (!plugged() && !plug())
+            return false;
+    }
+    const int64_t now = nowUs();
+    if (plugged() && unplugAt > 0 && now >= unplugAt)
+        unplug("timer");
+    if (!plugged() && plugAt > 0 && now >= plugAt && !plug())
+        return false;
+    return true;
 }
 
 bool Projector::lineHeld() const
@@ -117,8 +213,10 @@ bool Projector::flushOutput(int64_t &wakeAt, bool &waitWritable)
             continue;
         }
         if (segment.unplug) {
+            link.remove();
             log.event(now, "UNPLUG");
             close(master);
+            master = -1;
             return false;
         }
         if (byteIntervalUs > 0 && nextByteAt > now) {
@@ -161,40 +259,49 @@ bool Projector::flushOutput(int64_t &wakeAt, bool &waitWritable)
     return true;
 }
 
-int Projector::run()
+int Projector::run(const sigset_t &waitMask)
 {
-    checkLine(nowUs());
     int64_t nextLineCheck = nowUs() + termiosPeriodUs;
-    bool hungUp = false;
     char buffer[4096];
 
     while (!stopRequested) {
-        int64_t now = nowUs();
-        if (now >= nextLineCheck) {
-            checkLine(now);
-            nextLineCheck = now + termiosPeriodUs;
-        }
-        int64_t wakeAt = nextLineCheck;
-        bool waitWritable = false;
-        if (!flushOutput(wakeAt, waitWritable))
+        if (!followPlugging())
+            return 1;
+        if (finished)
             return 0;
+        int64_t now = nowUs();
+        int64_t wakeAt = now + idleWakeUs;
+        bool waitWritable = false;
+        if (plugged()) {
+            if (now >= nextLineCheck) {
+                checkLine(now);
+                nextLineCheck = now + termiosPeriodUs;
+            }
+            wakeAt = std::min(wakeAt, nextLineCheck);
+            if (!flushOutput(wakeAt, waitWritable))
+                return 0;
+        }
+        if (unplugAt > 0)
+            wakeAt = std::min(wakeAt, unplugAt);
+        if (plugAt > 0)
+            wakeAt = std::min(wakeAt, plugAt);
 
         now = nowUs();
-        if (hungUp) {
-            // The master reports hang-up for as long as the other side stays closed: nap instead of polling it.
+        // The master reports hang-up for as long as the other side stays closed: nap instead of polling it.
+        const bool nap = !plugged() || hungUp;
+        if (hungUp)
             wakeAt = std::min(wakeAt, now + hungUpNapUs);
-        }
         const int64_t waitUs = std::max<int64_t>(0, wakeAt - now);
         const timespec timeout{time_t(waitUs / 1000000), long(waitUs % 1000000) * 1000};
         pollfd fd{master, short(POLLIN | (waitWritable ? POLLOUT : 0)), 0};
-        const int ready = ppoll(hungUp ? nullptr : &fd, hungUp ? 0 : 1, &timeout, nullptr);
+        const int ready = ppoll(nap ? nullptr : &fd, nap ? 0 : 1, &timeout, &waitMask);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
             std::perror("virtual-projector: poll");
             return 1;
         }
-        if (hungUp) {
+        if (nap) {
             hungUp = false; // look again: the other side may be back
             continue;
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tools/projector/commands.h"
+#include "tools/projector/devicelink.h"
 #include "tools/projector/eventlog.h"
 #include "tools/projector/options.h"
 
@@ -11,8 +12,10 @@
 #include <utility>
 #include <vector>
 
-// Set by the stop signals; the loop ends at its next turn.
+// Set by the signals, read by the loop at its next turn: stop; unplug or plug back in; plug back in.
 extern volatile sig_atomic_t stopRequested;
+extern volatile sig_atomic_t togglePlugRequested;
+extern volatile sig_atomic_t plugRequested;
 
 // Bytes waiting to go out, in order; the log events are written once the last byte has gone.
 struct Segment {
@@ -28,17 +31,27 @@ struct Segment {
 class Projector
 {
 public:
-    // `master` is the terminal's side the projector holds, non-blocking.
-    Projector(const Options &options, int master, EventLog &log);
+    Projector(const Options &options, EventLog &log);
+    ~Projector();
 
-    // Echoes, answers and logs until a stop signal (0), an unplug (0) or a poll failure (1).
-    int run();
+    // Plugs in on a new terminal and prints its path; false (and why on stderr) when it cannot.
+    bool plug();
+    // Echoes, answers, unplugs and plugs back in until a stop signal (0), the last command of
+    // --unplug-after (0) or a failure (1). The signals stay blocked but while it waits, with `waitMask`.
+    int run(const sigset_t &waitMask);
 
 private:
     static constexpr int64_t termiosPeriodUs = 50000;
     static constexpr int64_t hungUpNapUs = 20000;
+    static constexpr int64_t idleWakeUs = 1000000;
     static constexpr size_t maxQueued = 1024 * 1024;
+    static constexpr int64_t timerUnpluggedUs = 1000000;
 
+    bool plugged() const { return master >= 0; }
+    // Pulls the cable: what was not sent yet is lost.
+    void unplug(const char *why);
+    // Acts on the signals and timers; false when plugging back in failed.
+    bool followPlugging();
     void checkLine(int64_t t);
     bool lineHeld() const;
     void onCommand(const std::string &line, int64_t t);
@@ -47,8 +60,14 @@ private:
     bool flushOutput(int64_t &wakeAt, bool &waitWritable);
 
     const Options &options;
-    int master;
+    int master = -1; // the terminal's side the projector holds, non-blocking; -1 while unplugged
     EventLog &log;
+    DeviceLink link;
+    int plugs = 0;
+    int64_t unplugAt = 0; // when the timer unplugs, 0: never
+    int64_t plugAt = 0;   // when to plug back in, 0: on a signal
+    bool hungUp = false;
+    bool finished = false;
     ProjectorTable table;
     LineSplitter splitter;
     std::deque<Segment> queue;
