@@ -40,8 +40,8 @@ struct Texts {
 // The group product::iniGroup of the file at `path`. Never creates the file.
 Texts read(const QString &path);
 
-// Writes all seven keys into the group product::iniGroup of the file at `path` (LocalEcho as "true" or "false"); other
-// keys and groups stay as they are.
+// Writes all seven keys into the group product::iniGroup of the file at `path` (LocalEcho as "true"
+// or "false"); other keys and groups stay as they are.
 void write(const QString &path, const Texts &texts);
 
 } // namespace settingsfile
