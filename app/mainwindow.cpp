@@ -3,6 +3,8 @@
 
 #include "app/panedocument.h"
 #include "app/panefeed.h"
+#include "app/roadevents.h"
+#include "app/serialline.h"
 
 #include "core/logpane.h"
 #include "core/netinfo.h"
@@ -26,7 +28,9 @@ MainWindow::MainWindow(QWidget *parent)
     ui->setupUi(this);
     panedocument::prepare(ui->plainTextEditTCP);
     panedocument::prepare(ui->plainTextEditSerial);
+    road = new RoadEvents(this);
     panes = new PaneFeed(ui->plainTextEditTCP, ui->plainTextEditSerial, this);
+    panes->listen(road);
 
     titleBase = QStringLiteral("%1-%2 UDPRX@%3/")
                     .arg(QLatin1String(product::appName))
@@ -42,6 +46,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(this, SIGNAL(sigWriteTCPdata(QByteArray)), server, SLOT(slotWriteTCP(QByteArray)));
 
     serial = new QSerialPort(this);
+    line = new SerialLine(serial, road, this);
+    connect(line, &SerialLine::unannouncedData, this, &MainWindow::readSerialData, Qt::QueuedConnection);
     // May show the no-port box, which runs an event loop: every slot copes with settings still null.
     settings = new SettingsDialog;
     connect(ui->actionConfigSerial, SIGNAL(triggered(bool)), settings, SLOT(show()));
@@ -69,15 +75,15 @@ QStringList MainWindow::getLocalNetInfo(int kind) { return netinfo::localNetInfo
 
 void MainWindow::logTcpPane(const QString &tag, const QString &prefix, const QString &text)
 {
-    panes->appendHtml(PaneFeed::TcpPane, logpane::entry(tag, prefix, text));
+    emit road->paneEntry(RoadEvents::TcpPane, logpane::entry(tag, prefix, text), true);
 }
 
 void MainWindow::logSerialPane(const QString &tag, const QString &prefix, const QString &text)
 {
-    panes->appendHtml(PaneFeed::SerialPane, logpane::entry(tag, prefix, text));
+    emit road->paneEntry(RoadEvents::SerialPane, logpane::entry(tag, prefix, text), true);
 }
 
-void MainWindow::logSerialPlain(const QString &text) { panes->appendPlainText(PaneFeed::SerialPane, text); }
+void MainWindow::logSerialPlain(const QString &text) { emit road->paneEntry(RoadEvents::SerialPane, text, false); }
 
 void MainWindow::on_pushButtonClearSerial_clicked() { panes->clear(PaneFeed::SerialPane); }
 

@@ -16,6 +16,8 @@ QT_END_NAMESPACE
 class MyServer;
 class MyUdpRX;
 class PaneFeed;
+class RoadEvents;
+class SerialLine;
 class SettingsDialog;
 
 // The hub: owns the server, the UDP listener, the serial port and the settings dialog, and wires them.
@@ -31,8 +33,8 @@ public:
     QStringList getLocalNetInfo(int kind);
     void broadcastKRUDP();
 
-    // Pane writers: every traffic line the window shows goes through these. The entry is recorded at
-    // once and shown a moment later, from the event loop.
+    // Pane writers: every traffic line the window shows goes through these, as the road's entries for
+    // the panes. The entry is recorded at once and shown a moment later, from the event loop.
     void logTcpPane(const QString &tag, const QString &prefix, const QString &text);
     void logSerialPane(const QString &tag, const QString &prefix, const QString &text);
     void logSerialPlain(const QString &text);
@@ -57,9 +59,6 @@ private slots:
     void on_pushButtonClearTCP_clicked();
 
 private:
-    void reportLoss(const QString &text);
-    bool lineAnswers();
-
     int udpRxPort = product::udpRxPort;
     int udpTxPort = product::udpTxPort;
     QString titleBase;
@@ -70,11 +69,7 @@ private:
     Ui::MainWindow *ui = nullptr;
     SettingsDialog *settings = nullptr;
     QSerialPort *serial = nullptr;
+    RoadEvents *road = nullptr; // what the traffic slots tell; the panes and the line listen
+    SerialLine *line = nullptr;
     PaneFeed *panes = nullptr;
-    bool serialLost = false;    // the "Critical Error" box for the current loss is up
-    bool serialClosing = false; // our own close is running; errors it raises are no news
-    bool probingLine = false;   // lineAnswers() is asking the line; its errors are its answer
-    // Slots run by a socket's data (TCP text, datagram, serial line), nested. A modal box opened
-    // inside one would leave that socket unread for as long as the box stays up.
-    int socketSlots = 0;
 };

@@ -2,7 +2,7 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "app/panefeed.h"
+#include "app/roadevents.h"
 
 #include "core/discovery.h"
 #include "core/logpane.h"
@@ -11,12 +11,11 @@
 
 #include <QCoreApplication>
 #include <QHostAddress>
-#include <QScopedValueRollback>
 #include <QUdpSocket>
 
 void MainWindow::slotUdpRX(QString record)
 {
-    const QScopedValueRollback<int> inSocketSlot(socketSlots, socketSlots + 1);
+    const RoadEvents::Handling handling(road);
     TRACE << record;
     logTcpPane(fontDeepPink, QStringLiteral("<b>UDP>"), record + QStringLiteral("</b>"));
     if (!discovery::isProbe(record))
@@ -39,6 +38,6 @@ void MainWindow::broadcastKRUDP()
     delete socket;
     TRACE << destination << reply;
     logTcpPane(fontDarkBlue, QStringLiteral("&gt;&gt;&gt;"), QString::fromUtf8(reply));
-    const PaneFeed::Quiet quiet(panes); // the pass serves traffic; pane work waits through it
+    const RoadEvents::Pass pass(road);
     QCoreApplication::processEvents();
 }

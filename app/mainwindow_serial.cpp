@@ -2,7 +2,7 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "app/panefeed.h"
+#include "app/roadevents.h"
 #include "app/serialline.h"
 
 #include "core/localanswer.h"
@@ -14,9 +14,7 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
-#include <QScopedValueRollback>
 #include <QThread>
-#include <QTimer>
 
 void MainWindow::openSerialPort()
 {
@@ -39,7 +37,7 @@ void MainWindow::openSerialPort()
     serial->setFlowControl(p.flowControl);
 
     if (serial->open(QIODevice::ReadWrite)) {
-        serialLost = false;
+        line->opened();
         ui->labelSerialPort->setEnabled(true);
         ui->lineEditSerial->setEnabled(true);
         ui->statusBar->showMessage(tr("Connected to %1 : %2, %3, %4, %5, %6")
@@ -60,62 +58,25 @@ void MainWindow::openSerialPort()
 
 void MainWindow::closeSerialPort()
 {
-    if (!serial->isOpen() || serialClosing)
+    if (!serial->isOpen())
         return;
-    serialClosing = true;
-    serial->close();
-    serialClosing = false;
-    serialLost = false;
+    line->close();
     TRACE << "Serial Closed!";
 }
 
 void MainWindow::handleSerialError(QSerialPort::SerialPortError error)
 {
     // ui is gone once the window is being destroyed: the port closing with it reports nothing.
-    if (!ui || serialClosing || probingLine)
-        return;
-    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
+    if (!ui || !line->isNews(error))
         return;
     if (!serial->isOpen()) {
-        if (error == QSerialPort::ResourceError)
-            QMessageBox::warning(this, tr("Serial Port"), serial->errorString());
+        QMessageBox::warning(this, tr("Serial Port"), serial->errorString());
         return;
     }
-    if (serialLost)
-        return; // one box per loss; the port closes when it is dismissed
-
-    // Neither error proves the device gone. Qt reports a hung-up line only as reads that return
-    // nothing (a read error), and a read that finds nothing yet, because a nested read took the data
-    // first, as a resource error, after which it stops reading. Ask the line itself.
-    const QString text = serial->errorString();
-    if (lineAnswers()) {
-        if (error == QSerialPort::ResourceError)
-            serialline::resumeReads(serial);
-        return;
-    }
-    serialLost = true;
-    serialline::quietReads(serial);
-    reportLoss(error == QSerialPort::ResourceError ? text : serial->errorString());
-}
-
-bool MainWindow::lineAnswers()
-{
-    const QScopedValueRollback<bool> probing(probingLine, true);
-    return serialline::lineAnswers(serial);
-}
-
-// The box, then the close. Noticed inside a socket's slot (a probe being answered, a reply being
-// read), the box waits until that slot has returned to the event loop.
-void MainWindow::reportLoss(const QString &text)
-{
-    if (!serialLost || !serial->isOpen())
-        return; // closed or reopened (Apply) while the box was waiting: that loss is over
-    if (socketSlots > 0) {
-        QTimer::singleShot(10, this, [this, text] { reportLoss(text); });
-        return;
-    }
-    QMessageBox::critical(this, tr("Critical Error"), text);
-    closeSerialPort();
+    line->reportLoss([this] {
+        QMessageBox::critical(this, tr("Critical Error"), line->lossText());
+        closeSerialPort();
+    });
 }
 
 void MainWindow::slotSerialChange()
@@ -126,7 +87,7 @@ void MainWindow::slotSerialChange()
 
 void MainWindow::slotTcpRX(QString text)
 {
-    const QScopedValueRollback<int> inSocketSlot(socketSlots, socketSlots + 1);
+    const RoadEvents::Handling handling(road);
     TRACE << "TCP" << text;
     logTcpPane(fontDarkBlue, QStringLiteral("TCP>"), text);
     logSerialPane(fontDarkBlue, QStringLiteral("&gt;"), text);
@@ -145,7 +106,7 @@ void MainWindow::slotTcpRX(QString text)
     const bool answered = !settings || !settings->portAvailable;
     if (answered)
         emit sigWriteTCPdata(localanswer::answer(terminated));
-    panes->standBack(answered);
+    emit road->textHandled(answered);
 }
 
 void MainWindow::writeSerialData(const QByteArray &data)
@@ -161,13 +122,9 @@ void MainWindow::writeSerialData(const QByteArray &data)
     // only when this thread lets go: let it, before the pane and trace work that follows.
     if (sent)
         QThread::yieldCurrentThread();
-    panes->goAhead();
+    emit road->commandWritten(data, sent);
     if (!sent)
         logSerialPlain(QStringLiteral("TimeOut!!!"));
-    // A dead line never takes the bytes; left queued, Qt would keep retrying them at full speed
-    // until the "Critical Error" box is dismissed.
-    if (serialLost)
-        serial->clear(QSerialPort::Output);
     const QString written = text::utf8UpToNul(data);
     lastCommand = written.simplified();
     TRACE << "Srial Written:" << lastCommand;
@@ -176,7 +133,7 @@ void MainWindow::writeSerialData(const QByteArray &data)
 
 void MainWindow::readSerialData()
 {
-    const QScopedValueRollback<int> inSocketSlot(socketSlots, socketSlots + 1);
+    const RoadEvents::Handling handling(road);
     if (!ui || !serial->canReadLine())
         return;
     const QByteArray line = serial->readLine();
@@ -187,19 +144,12 @@ void MainWindow::readSerialData()
     if (kind == serialreply::Kind::Echo)
         return;
     if (kind == serialreply::Kind::Reply) {
-        const qint64 announced = serial->bytesAvailable(); // this notification's own leftover waits
         TRACE << "Got OP response:" << line;
+        emit road->replyTaken(line);
         emit sigWriteTCPdata(line);
-        panes->standBack(true);
         logTcpPane(fontDarkBlue, prefix, lineText);
-        // One pass of the event loop: other traffic is served between a reply and its serial pane
-        // line. Pane work waits through it.
-        const PaneFeed::Quiet quiet(panes);
+        const RoadEvents::Pass pass(road);
         QCoreApplication::processEvents();
-        // Qt does not announce data that arrives while this notification is still being handled,
-        // so the projector's next output would wait for yet more data: take it as its own notification.
-        if (serial->isOpen() && serial->bytesAvailable() > announced)
-            QMetaObject::invokeMethod(this, "readSerialData", Qt::QueuedConnection);
     }
     logSerialPane(fontDarkBlue, prefix, lineText);
 }

@@ -1,6 +1,7 @@
 #include "app/panefeed.h"
 
 #include "app/panedocument.h"
+#include "app/roadevents.h"
 #include "core/logpane.h"
 
 #include <QAbstractEventDispatcher>
@@ -29,6 +30,17 @@ PaneFeed::~PaneFeed()
     importThread.quit();
     importThread.wait();
     delete importer;
+}
+
+void PaneFeed::listen(RoadEvents *road)
+{
+    connect(road, &RoadEvents::paneEntry, this,
+            [this](RoadEvents::Pane pane, const QString &text, bool html) { enqueue(Pane(pane), html, text); });
+    connect(road, &RoadEvents::textHandled, this, &PaneFeed::standBack);
+    connect(road, &RoadEvents::commandWritten, this, &PaneFeed::goAhead);
+    connect(road, &RoadEvents::replyTaken, this, [this] { standBack(true); });
+    connect(road, &RoadEvents::passBegins, this, &PaneFeed::hold);
+    connect(road, &RoadEvents::passEnds, this, &PaneFeed::resume);
 }
 
 void PaneFeed::appendHtml(Pane pane, const QString &html) { enqueue(pane, true, html); }
@@ -237,7 +249,7 @@ void PaneFeed::goOn()
 void PaneFeed::appendSlice()
 {
     if (isQuiet())
-        return; // resumed when the last Quiet scope ends
+        return; // resumed when the last hold ends
     if (holding()) {
         sliceTimer.start(holdLeftMs());
         return;

@@ -11,6 +11,7 @@
 #include <deque>
 
 class QPlainTextEdit;
+class RoadEvents;
 
 // The traffic panes' entries, recorded at once and shown a moment later from the event loop. A byte on
 // its way through the bridge never waits for a pane to import markup or paint: the writers only queue.
@@ -49,24 +50,15 @@ public:
     // back after a reply.
     void goAhead();
 
-    // While a traffic handler runs an event pass of its own, pane work waits: the pass stays short, so
-    // the device data Qt reads meanwhile without announcing it is never more than a byte or two. A
-    // modal box or menu opened inside the pass ends the wait.
-    class Quiet
-    {
-    public:
-        explicit Quiet(PaneFeed *feed)
-            : feed(feed)
-        {
-            ++feed->quiet;
-        }
-        ~Quiet() { feed->resume(); }
-        Quiet(const Quiet &) = delete;
-        Quiet &operator=(const Quiet &) = delete;
+    // While a traffic handler runs an event pass of its own (hold, then resume), pane work waits: the
+    // pass stays short, so the device data Qt reads meanwhile without announcing it is never more than
+    // a byte or two. A modal box or menu opened inside the pass ends the wait.
+    void hold() { ++quiet; }
+    void resume();
 
-    private:
-        PaneFeed *feed;
-    };
+    // Takes the road's entries for the panes, and its turns: after a handled text or a reply pane work
+    // stands back, after a command it goes ahead, and it holds through the road's event passes.
+    void listen(RoadEvents *road);
 
     static constexpr qint64 sliceBudgetNs = 500000; // work per turn of the event loop
     static constexpr int sliceMaxEntries = 32;
@@ -100,7 +92,6 @@ private:
     bool holding();
     int holdLeftMs() const;
     bool paintWaits() const;
-    void resume();
     void loopWaits();
     void goOn();
     bool isQuiet() const;
@@ -114,7 +105,7 @@ private:
     bool cursorBehind[PaneCount] = {false, false};
     bool frozen[PaneCount] = {false, false};
     int nextPaint = TcpPane;
-    int quiet = 0;            // Quiet scopes open
+    int quiet = 0;            // holds not yet resumed
     bool quietBroken = false; // a loop waits for the user inside them
     QTimer sliceTimer;
     QTimer paintTimer;

@@ -80,6 +80,15 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 # window asks for (Liberation Mono, and Arial, which fontconfig maps to Liberation Sans) are no
 # library, so they are named by hand.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Cross-built: the package is for the target, and dpkg-shlibdeps reads the target's libraries and
+# their packages' shlibs and symbols in the root the toolchain file names (see cmake/cross-debian.cmake).
+if(CMAKE_CROSSCOMPILING AND TOLVANE_CROSS_ARCH)
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${TOLVANE_CROSS_ARCH})
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
+        ${TOLVANE_SYSROOT}/usr/lib/${TOLVANE_CROSS_TRIPLET} ${TOLVANE_SYSROOT}/lib/${TOLVANE_CROSS_TRIPLET})
+    set(CPACK_TOLVANE_DPKG_ADMINDIR ${TOLVANE_SYSROOT}/var/lib/dpkg)
+    set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack-cross.cmake)
+endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation")
 # The summary above is the first line; this is the rest.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Tolvane forwards a control program's commands from TCP port 7000 to a

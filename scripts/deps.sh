@@ -5,6 +5,10 @@
 #   scripts/deps.sh           what Tolvane needs to build and run
 #   scripts/deps.sh --test    that and what scripts/test.sh and its extra checks use
 #   scripts/deps.sh PKG...    exactly these packages (other scripts ask for their own tools so)
+#   scripts/deps.sh --arch ARCH [ROOT]
+#                             what cross-building for ARCH (arm64 or armhf) and testing it under
+#                             emulation needs: the cross compiler and qemu here, and ARCH's libraries
+#                             in ROOT (default build-sysroot-ARCH/, see scripts/lib/sysroot.sh)
 set -euo pipefail
 
 build_packages=(
@@ -39,10 +43,23 @@ test_packages=(
     python3-prometheus-client # a strict reading of the status endpoint's metrics
 )
 
+# Cross-building: the compiler and binutils (for dpkg-shlibdeps too) for each architecture.
+declare -A cross_packages=(
+    [arm64]="g++-aarch64-linux-gnu binutils-aarch64-linux-gnu"
+    [armhf]="g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf"
+)
+cross_arch=""
+
 case "${1:-}" in
 "") packages=("${build_packages[@]}") ;;
 --test) packages=("${build_packages[@]}" "${test_packages[@]}") ;;
--*) echo "usage: scripts/deps.sh [--test | PACKAGE...]" >&2; exit 2 ;;
+--arch)
+    cross_arch=${2:-}
+    [ -n "${cross_packages[$cross_arch]:-}" ] || { echo "deps: no cross build for '$cross_arch' (known: ${!cross_packages[*]})" >&2; exit 2; }
+    # shellcheck disable=SC2206 # a list of names
+    packages=("${build_packages[@]}" ${cross_packages[$cross_arch]} qemu-user-static dpkg-dev file)
+    ;;
+-*) echo "usage: scripts/deps.sh [--test | --arch ARCH [ROOT] | PACKAGE...]" >&2; exit 2 ;;
 *) packages=("$@") ;;
 esac
 
@@ -57,16 +74,22 @@ for p in "${packages[@]}"; do
     [ -n "${installed[$p]:-}" ] || missing+=("$p")
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-    exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "deps: installing ${missing[*]}"
+    sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        command -v sudo >/dev/null || { echo "deps: not root and no sudo; install: ${missing[*]}" >&2; exit 1; }
+        sudo=(sudo)
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    # Other builds on the same machine may be installing too: wait for their apt rather than fail.
+    lock=(-o DPkg::Lock::Timeout=600)
+    "${sudo[@]}" apt-get "${lock[@]}" update -qq
+    "${sudo[@]}" apt-get "${lock[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-echo "deps: installing ${missing[*]}"
-sudo=()
-if [ "$(id -u)" -ne 0 ]; then
-    command -v sudo >/dev/null || { echo "deps: not root and no sudo; install: ${missing[*]}" >&2; exit 1; }
-    sudo=(sudo)
+# The target's libraries go into a folder of their own, never into this machine's package set.
+if [ -n "$cross_arch" ]; then
+    source "$(dirname "$0")/lib/sysroot.sh"
+    make_sysroot "$cross_arch" "${3:-$(cd "$(dirname "$0")/.." && pwd)/build-sysroot-$cross_arch}"
 fi
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

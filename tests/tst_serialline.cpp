@@ -1,5 +1,6 @@
 // The serial line's health checks, on a pseudo-terminal played by the test: which answers mean a lost
 // device, and putting Qt's watching of the line right.
+#include "app/roadevents.h"
 #include "app/serialline.h"
 #include "tests/support/ptydevice.h"
 #include "tests/support/testenv.h"
@@ -43,6 +44,40 @@ private slots:
         QVERIFY(serialline::lineAnswers(&port));
         device.unplug();
         QVERIFY(!serialline::lineAnswers(&port));
+    }
+
+    // Which errors are news, on a live line, a dead one and a closed port; a loss once, reported only
+    // when no traffic handler is running, and over when the port is closed.
+    void aLossIsNewsOnceAndWaitsForTheHandlers()
+    {
+        PtyDevice device;
+        QSerialPort port(device.slavePath());
+        RoadEvents road;
+        SerialLine line(&port, &road);
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        QVERIFY(!line.isNews(QSerialPort::ResourceError)); // a read that found nothing yet
+        QVERIFY(!line.isNews(QSerialPort::ReadError));
+        QVERIFY(!line.isNews(QSerialPort::WriteError));
+
+        device.unplug();
+        QVERIFY(line.isNews(QSerialPort::ReadError));
+        QVERIFY(line.isLost() && !line.lossText().isEmpty());
+        QVERIFY(!line.isNews(QSerialPort::ReadError)); // once per loss
+
+        int reported = 0;
+        {
+            const RoadEvents::Handling handling(&road);
+            line.reportLoss([&] { ++reported; });
+            QCOMPARE(reported, 0);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(reported, 1, testenv::patience);
+
+        line.close();
+        QVERIFY(!port.isOpen() && !line.isLost());
+        line.reportLoss([&] { ++reported; }); // the loss is over
+        QVERIFY(line.isNews(QSerialPort::ResourceError));
+        QVERIFY(!line.isNews(QSerialPort::ReadError));
+        QCOMPARE(reported, 1);
     }
 
     // Silencing a hung-up line reaches into Qt's insides: if Qt changes them, this says so first.

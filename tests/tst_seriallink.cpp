@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QRegularExpression>
 #include <QSysInfo>
+#include <QTemporaryDir>
 
 Q_DECLARE_METATYPE(rig::LineSettings)
 
@@ -96,6 +97,26 @@ private slots:
         QTRY_COMPARE(bridge->fromBridge, forwarded);
         QTRY_COMPARE(rig::paneLines(bridge->serialPane()), QStringList({">op status ?", ">>>op status ?", shown}));
         QTRY_COMPARE(rig::paneLines(bridge->tcpPane()), QStringList({"TCP>op status ?", shown}));
+    }
+
+    // A stable name that survives replugs, as /dev/serial/by-id gives one, is a port like any other,
+    // although the system lists the adapter under its kernel name.
+    void portByIdPath()
+    {
+        QTemporaryDir names;
+        device = std::make_unique<PtyDevice>();
+        QVERIFY(QDir(names.path()).mkpath(QStringLiteral("serial/by-id")));
+        const QString byId =
+            device->linkAs(names.filePath(QStringLiteral("serial/by-id/usb-FTDI_FT232R_A1B2C3-if00-port0")));
+        QVERIFY(!byId.isEmpty());
+        rig::usePort(device->slavePath(), byId);
+        bridge = std::make_unique<rig::Bridge>();
+        QVERIFY(bridge->port()->isOpen() && bridge->connectClient());
+        QVERIFY(bridge->window->windowTitle().endsWith(QStringLiteral(" >>>") + byId));
+        QCOMPARE(bridge->boxes.count(), 0);
+        QVERIFY(command("op status ?"));
+        QVERIFY(deliver("OP STATUS=1\r\n"));
+        QTRY_COMPARE(bridge->fromBridge, QByteArray("OP STATUS=1\r\n"));
     }
 
     void manualEditorSendsCommandWithCrOnly()
