@@ -64,6 +64,9 @@ MainWindow::~MainWindow()
 {
     // The port closes with the window's children: nothing it reports may reach a half-destroyed window.
     serial->disconnect(this);
+    // Top-level, so not a child: deleted here, after the event loop, which may have ended with it open.
+    delete settings;
+    settings = nullptr;
     delete ui;
     ui = nullptr;
 }

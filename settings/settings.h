@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/settingsfile.h"
+
 #include <QSerialPort>
 #include <QString>
 
@@ -18,3 +20,7 @@ struct Settings {
     QString stringFlowControl;
     bool localEchoEnabled = false;
 };
+
+// The record for the stored texts: each text kept, each value looked up in its table (a text no row
+// names gives its own number, or 0).
+Settings settingsFrom(const settingsfile::Texts &texts);

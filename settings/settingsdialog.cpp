@@ -3,7 +3,6 @@
 
 #include "core/inivalue.h"
 #include "core/portlist.h"
-#include "core/product.h"
 #include "core/settingsfile.h"
 #include "core/trace.h"
 
@@ -11,8 +10,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSerialPortInfo>
-#include <QSettings>
-#include <QStandardPaths>
 
 namespace {
 
@@ -125,40 +122,18 @@ void SettingsDialog::fillPortsInfo()
 void SettingsDialog::readINI()
 {
     const QString path = settingsfile::path();
-    QSettings ini(path, QSettings::IniFormat);
     TRACE << path;
-    ini.beginGroup(QLatin1String(product::iniGroup));
+    currentSettings = settingsFrom(settingsfile::read(path));
+    const Settings &s = currentSettings;
 
-    Settings &s = currentSettings;
-
-    s.name = ini.value(QStringLiteral("Port"), QStringLiteral("Com3")).toString();
     selectByText(ui->serialPortInfoListBox, s.name);
-
-    s.stringBaudRate = ini.value(QStringLiteral("BaudRate"), QStringLiteral("9600")).toString();
-    s.baudRate = inivalue::value(s.stringBaudRate, inivalue::baudRates());
     selectByText(ui->baudRateBox, s.stringBaudRate);
-
-    s.stringDataBits = ini.value(QStringLiteral("DataBits"), QStringLiteral("8")).toString();
-    s.dataBits = QSerialPort::DataBits(inivalue::value(s.stringDataBits, inivalue::dataBits()));
     selectByText(ui->dataBitsBox, s.stringDataBits);
-
-    s.stringParity = ini.value(QStringLiteral("Parity"), QStringLiteral("N")).toString();
-    s.parity = QSerialPort::Parity(inivalue::value(s.stringParity, inivalue::parities()));
     selectByText(ui->parityBox, s.stringParity);
-
-    s.stringStopBits = ini.value(QStringLiteral("StopBits"), QStringLiteral("1")).toString();
-    s.stopBits = QSerialPort::StopBits(inivalue::value(s.stringStopBits, inivalue::stopBits()));
     selectByText(ui->stopBitsBox, s.stringStopBits);
-
-    s.stringFlowControl = ini.value(QStringLiteral("FlowControl"), QStringLiteral("None")).toString();
-    s.flowControl = QSerialPort::FlowControl(inivalue::value(s.stringFlowControl, inivalue::flowControls()));
     selectByText(ui->flowControlBox, s.stringFlowControl);
-
-    s.localEchoEnabled = inivalue::boolean(ini.value(QStringLiteral("LocalEcho"), QStringLiteral("true")).toString());
     qDebug() << s.localEchoEnabled;
     ui->localEchoCheckBox->setChecked(s.localEchoEnabled);
-
-    ini.endGroup();
 }
 
 void SettingsDialog::saveINI()
@@ -166,17 +141,16 @@ void SettingsDialog::saveINI()
     const QString path = settingsfile::path();
     TRACE << path;
 
-    QSettings ini(path, QSettings::IniFormat);
-    ini.beginGroup(QLatin1String(product::iniGroup));
     // The boxes' texts, never the numbers behind them: the file reads as the dialog showed it.
-    ini.setValue(QStringLiteral("Port"), ui->serialPortInfoListBox->currentText());
-    ini.setValue(QStringLiteral("BaudRate"), ui->baudRateBox->currentText());
-    ini.setValue(QStringLiteral("DataBits"), ui->dataBitsBox->currentText());
-    ini.setValue(QStringLiteral("Parity"), ui->parityBox->currentText());
-    ini.setValue(QStringLiteral("StopBits"), ui->stopBitsBox->currentText());
-    ini.setValue(QStringLiteral("FlowControl"), ui->flowControlBox->currentText());
-    ini.setValue(QStringLiteral("LocalEcho"), ui->localEchoCheckBox->isChecked());
-    ini.endGroup();
+    settingsfile::Texts shown;
+    shown.port = ui->serialPortInfoListBox->currentText();
+    shown.baudRate = ui->baudRateBox->currentText();
+    shown.dataBits = ui->dataBitsBox->currentText();
+    shown.parity = ui->parityBox->currentText();
+    shown.stopBits = ui->stopBitsBox->currentText();
+    shown.flowControl = ui->flowControlBox->currentText();
+    shown.localEcho = ui->localEchoCheckBox->isChecked();
+    settingsfile::write(path, shown);
 }
 
 void SettingsDialog::showPortInfo(int idx)

@@ -24,7 +24,12 @@ class TestSerialLink : public QObject, rig::DeviceBridge
     }
 
 private slots:
-    void cleanup() { close(); }
+    void cleanup()
+    {
+        close();
+        for (QWidget *w : QApplication::topLevelWidgets()) // the window deletes its settings dialog
+            QVERIFY(!w->inherits("SettingsDialog"));
+    }
 
     void opensWithTheIniParameters_data()
     {

@@ -1,4 +1,4 @@
-// The serial settings dialog: the port list (through TOLVANE_SERIAL_PORTS, never a real device) and
+// The serial settings dialog: the port list (through TOLVANE_SERIAL_PORTS, or the system's own) and
 // Tolvane.ini. The listed paths are never opened by the dialog.
 #include "tests/support/boxcatcher.h"
 #include "core/portlist.h"
@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSerialPortInfo>
 #include <QtTest>
 
 namespace {
@@ -100,6 +101,26 @@ private slots:
         QCOMPARE(fileAtSignal, QList<QByteArray>{dataFile("saved-apply-no-port.ini")});
         QCOMPARE(boxes.count(), 1);             // the no-port box of start-up only
         QCOMPARE(d.settings().name, QString()); // nothing reloaded
+    }
+
+    // Without the override the list is the system's own, in Qt's order; an empty one gets the box.
+    void systemPortsWithoutOverride()
+    {
+        if (!qEnvironmentVariableIsSet("TOLVANE_SERIAL_MASKED"))
+            QSKIP("run through tests/serial-masked.sh: listing may open the machine's serial devices");
+        qunsetenv("TOLVANE_SERIAL_PORTS");
+        QStringList system;
+        for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+            system << info.portName() + QLatin1Char(' ') + info.systemLocation();
+        BoxCatcher boxes;
+        SettingsDialog d;
+        QComboBox *ports = box(d, "serialPortInfoListBox");
+        QStringList listed;
+        for (int i = 0; i < ports->count(); ++i)
+            listed << ports->itemText(i) + QLatin1Char(' ') + ports->itemData(i).toStringList().value(4);
+        QCOMPARE(listed, system);
+        QCOMPARE(d.portAvailable, !system.isEmpty());
+        QCOMPARE(boxes.count(), system.isEmpty() ? 1 : 0);
     }
 
     void eachPortShowsItsOwnDetails()

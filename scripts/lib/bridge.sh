@@ -3,7 +3,8 @@
 # write_tolvane_ini DATA_HOME PORT [BAUD]: the Tolvane.ini that Tolvane finds with
 # XDG_DATA_HOME=DATA_HOME: PORT at BAUD (default 9600), 8 data bits, no parity, 1 stop bit. Where
 # that file is, the bridge's own rule says: tolvane-probe --print-ini-path, taken from
-# $TOLVANE_BUILD/bin, else build/bin of this tree, else PATH.
+# $TOLVANE_BUILD/bin, else build/bin of this tree, else PATH. The file is byte for byte what
+# settingsfile::write (core/settingsfile.h) makes of these values (keys sorted, as QSettings writes).
 write_tolvane_ini() {
     local probe ini
     for probe in "${TOLVANE_BUILD:-}/bin/tolvane-probe" "$(dirname "${BASH_SOURCE[0]}")/../../build/bin/tolvane-probe" \
@@ -12,8 +13,8 @@ write_tolvane_ini() {
     done
     ini=$(XDG_DATA_HOME=$1 "$probe" --print-ini-path) || { echo "write_tolvane_ini: no tolvane-probe to ask" >&2; return 1; }
     mkdir -p "$(dirname "$ini")"
-    printf '[Default]\nPort=%s\nBaudRate=%s\nDataBits=8\nParity=None\nStopBits=1\nFlowControl=None\nLocalEcho=true\n' \
-        "$2" "${3:-9600}" >"$ini"
+    printf '[Default]\nBaudRate=%s\nDataBits=8\nFlowControl=None\nLocalEcho=true\nParity=None\nPort=%s\nStopBits=1\n' \
+        "${3:-9600}" "$2" >"$ini"
 }
 
 # projector_path OUT PID: prints the terminal path the projector (PID) wrote as the first line of

@@ -6,6 +6,7 @@
 #include "tests/support/boxcatcher.h"
 #include "app/mainwindow.h"
 #include "core/product.h"
+#include "core/settingsfile.h"
 #include "tests/support/ptydevice.h"
 #include "tests/support/testenv.h"
 
@@ -13,7 +14,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSerialPort>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTcpSocket>
@@ -32,17 +32,20 @@ struct LineSettings {
     QString baudRate = "9600", dataBits = "8", parity = "None", stopBits = "1", flowControl = "None";
 };
 
-// The ports the bridge will list, and the one its INI file names (through QSettings, whose cache
-// would not notice a file rewritten behind its back within the same millisecond).
+// The ports the bridge will list, and the one its INI file names.
 inline void usePort(const QString &listed, const QString &iniPort, const LineSettings &line = LineSettings())
 {
     qputenv("TOLVANE_SERIAL_PORTS", listed.toLocal8Bit());
+    // Removed first: QSettings' cache would not notice a file rewritten within the same millisecond.
     QFile::remove(testenv::iniFile());
-    QSettings file(testenv::iniFile(), QSettings::IniFormat);
-    const QStringList values{iniPort, line.baudRate, line.dataBits, line.parity, line.stopBits, line.flowControl};
-    const char *keys[] = {"Port", "BaudRate", "DataBits", "Parity", "StopBits", "FlowControl"};
-    for (int i = 0; i < values.size(); ++i)
-        file.setValue(QStringLiteral("Default/") + keys[i], values.at(i));
+    settingsfile::Texts texts;
+    texts.port = iniPort;
+    texts.baudRate = line.baudRate;
+    texts.dataBits = line.dataBits;
+    texts.parity = line.parity;
+    texts.stopBits = line.stopBits;
+    texts.flowControl = line.flowControl;
+    settingsfile::write(testenv::iniFile(), texts);
 }
 
 inline void noPorts() { qputenv("TOLVANE_SERIAL_PORTS", ""); }
@@ -66,14 +69,6 @@ struct Bridge {
     {
         client.abort();
         window.reset();
-        // The settings dialog has no parent and outlives the window by design. Guarded: deleting it
-        // also deletes top-level children of its own (combo box pop-ups).
-        QList<QPointer<QWidget>> tops;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            tops.append(w);
-        for (const QPointer<QWidget> &w : tops)
-            if (w && w->inherits("SettingsDialog"))
-                delete w.data();
     }
 
     // Connects the client and waits until the server has taken it as its current client.

@@ -2,10 +2,10 @@
 #include "tools/probe/systemfiles.h"
 
 #include "core/product.h"
+#include "core/settingsfile.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,7 +19,6 @@ namespace {
 
 const quint16 tcpPort = product::tcpPort;
 const quint16 udpPort = product::udpRxPort;
-const char portKey[] = "Port";
 const char permissionHint[] = "until then Tolvane's \"Error\" box says \"Permission denied\"";
 
 } // namespace
@@ -131,10 +130,10 @@ QString Doctor::whereToChoose(const Device &d)
 {
     if (d.byId.isEmpty())
         return QStringLiteral("no stable /dev/serial/by-id name; choose %1 in Config > Serial (%2=%1 in %3)")
-            .arg(d.name, QLatin1String(portKey), QLatin1String(product::iniFileName));
+            .arg(d.name, QLatin1String(settingsfile::portKey), QLatin1String(product::iniFileName));
     return QStringLiteral("stable name %1; choose %2 in Config > Serial, or to keep it across replugs and reboots "
                           "write %3=%4 under [%5] in %6")
-        .arg(d.byId.join(QLatin1String(", ")), d.name, QLatin1String(portKey), d.byId.first(),
+        .arg(d.byId.join(QLatin1String(", ")), d.name, QLatin1String(settingsfile::portKey), d.byId.first(),
              QLatin1String(product::iniGroup), QLatin1String(product::iniFileName));
 }
 
@@ -411,20 +410,18 @@ QList<Finding> Doctor::configuredPort(const QString &iniPath)
                 {Level::Ok, QStringLiteral("config"),
                  QStringLiteral("no %1 yet; Tolvane writes it when you press Apply in Config > Serial").arg(iniPath)}};
         return {{Level::Warn, QStringLiteral("config"),
-                 QStringLiteral("no %1 yet, so Tolvane first tries port \"Com3\" and shows an \"Error\" box; choose "
+                 QStringLiteral("no %1 yet, so Tolvane first tries port \"%2\" and shows an \"Error\" box; choose "
                                 "the port in Config > Serial and press Apply")
-                     .arg(iniPath)}};
+                     .arg(iniPath, settingsfile::Texts().port)}};
     }
-    QSettings ini(iniPath, QSettings::IniFormat);
-    ini.beginGroup(QLatin1String(product::iniGroup));
-    const QString port = ini.value(QLatin1String(portKey), QStringLiteral("Com3")).toString();
+    const QString port = settingsfile::read(iniPath).port;
     const QString node = port.startsWith(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
     if (QFileInfo::exists(path(node))) {
         QString text = QStringLiteral("%1 names port %2, which is present").arg(iniPath, port);
         for (const Device &d : devices())
             if (node == QStringLiteral("/dev/") + d.name && !d.byId.isEmpty())
                 text += QStringLiteral("; %1=%2 would name the same adapter when it comes back under another name")
-                            .arg(QLatin1String(portKey), d.byId.first());
+                            .arg(QLatin1String(settingsfile::portKey), d.byId.first());
         return {{Level::Ok, QStringLiteral("config"), text}};
     }
     return {{Level::Fail, QStringLiteral("config"),
