@@ -24,6 +24,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# pkg-config (libmicrohttpd) reads the target's .pc files, and its paths lead into the root.
+set(ENV{PKG_CONFIG_DIR} "")
+set(ENV{PKG_CONFIG_LIBDIR}
+    "${TOLVANE_SYSROOT}/usr/lib/${TOLVANE_CROSS_TRIPLET}/pkgconfig:${TOLVANE_SYSROOT}/usr/share/pkgconfig")
+set(ENV{PKG_CONFIG_SYSROOT_DIR} ${TOLVANE_SYSROOT})
+
 # Qt's libraries need others (ICU, PCRE, ...) that the linker must find in the root too.
 set(_tolvane_libdirs ${TOLVANE_SYSROOT}/usr/lib/${TOLVANE_CROSS_TRIPLET} ${TOLVANE_SYSROOT}/lib/${TOLVANE_CROSS_TRIPLET})
 string(REPLACE ";" ":" _tolvane_rpath_link "${_tolvane_libdirs}")

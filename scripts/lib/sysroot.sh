@@ -7,9 +7,9 @@
 # its folder: apt runs with a state, list and cache folder of its own.
 
 # sysroot_packages: what the cross build and the emulated tests need from the target architecture.
-sysroot_packages=(qtbase5-dev libqt5serialport5-dev)
+sysroot_packages=(qtbase5-dev libqt5serialport5-dev libmicrohttpd-dev)
 
-# make_sysroot ARCH ROOT: fills ROOT (once; remove it to start again) with the packages above and
+# make_sysroot ARCH ROOT: fills ROOT (once for a list of packages; remove it to start again) with the packages above and
 # everything they depend on, for ARCH, from this machine's apt sources. Beside the files:
 #   ROOT/var/lib/dpkg      a dpkg database naming each file by its path on this machine, so that
 #                          dpkg-shlibdeps (DPKG_ADMINDIR=ROOT/var/lib/dpkg) finds the package, shlibs
@@ -17,7 +17,8 @@ sysroot_packages=(qtbase5-dev libqt5serialport5-dev)
 #   ROOT/usr/lib/qt5/bin   moc, uic and rcc are this machine's own (same Qt version, they write C++)
 make_sysroot() {
     local arch=$1 root=$2 apt_dir deb name admin
-    [ -f "$root/.complete" ] && return 0
+    # Made for the same list of packages: nothing to do.
+    [ "$(cat "$root/.complete" 2>/dev/null)" = "${sysroot_packages[*]}" ] && return 0
     rm -rf "$root"
     apt_dir=$root.apt
     mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$root"
@@ -53,5 +54,5 @@ make_sysroot() {
         ln -sfn "/usr/lib/qt5/bin/$tool" "$root/usr/lib/qt5/bin/$tool"
     done
     rm -rf "$apt_dir"
-    touch "$root/.complete"
+    echo "${sysroot_packages[*]}" >"$root/.complete"
 }
