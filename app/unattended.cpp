@@ -27,7 +27,8 @@ Unattended::~Unattended() { qApp->removeEventFilter(this); }
 bool Unattended::stderrIsJournal()
 {
 #ifdef Q_OS_UNIX
-    struct stat st {};
+    struct stat st {
+    };
     return ::fstat(2, &st) == 0
         && servicelog::isJournal(qgetenv("JOURNAL_STREAM"), quint64(st.st_dev), quint64(st.st_ino));
 #else
