@@ -23,7 +23,8 @@ ip link add sv0 type veth peer name sv1 && ip addr add 10.91.0.1/24 dev sv0 && i
     ip link set sv1 up && ip route add default dev sv0 || die "no veth pair"
 
 start_projector() { # OPTION...
-    "$BIN/virtual-projector" "$@" >"$WORK/projector.out" 2>&1 &
+    # One line per arrival: a slow (sanitized) bridge must not get echo and reply as one.
+    "$BIN/virtual-projector" --delay 300 "$@" >"$WORK/projector.out" 2>&1 &
     PROJECTOR=$!
     PTY=$(projector_path "$WORK/projector.out" "$PROJECTOR") || die "the projector named no terminal"
 }

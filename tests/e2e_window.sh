@@ -21,7 +21,8 @@ trap 'stop_pid "$bridge"; stop_pid "$projector"; xvfb_stop; rm -rf "$WORK"' EXIT
 die_details() { tail -n 20 "$WORK/tolvane.log"; }
 
 xvfb_start "$WORK/xvfb.log" || die "Xvfb did not start"
-"$BIN/virtual-projector" >"$WORK/projector.out" 2>/dev/null &
+# The bridge hands on one line per arrival: a slow (sanitized) bridge must not get echo and reply as one.
+"$BIN/virtual-projector" --delay 300 >"$WORK/projector.out" 2>/dev/null &
 projector=$!
 pty=$(projector_path "$WORK/projector.out" "$projector") || die "the projector named no terminal"
 TOLVANE_BUILD=$BIN/.. write_tolvane_ini "$WORK/data" "$pty" || die "no Tolvane.ini"

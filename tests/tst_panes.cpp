@@ -9,6 +9,7 @@
 #include "core/logpane.h"
 #include "core/product.h"
 #include "net/mytcpserver.h"
+#include "net/myudprx.h"
 
 #include <QAction>
 #include <QPushButton>
@@ -312,7 +313,10 @@ private slots:
         QVERIFY(bridge->connectClient());
         sendDatagram("first");
         QTRY_COMPARE_WITH_TIMEOUT(linesOf(tcp()).size(), 1, patience);
-        sendDatagram(QByteArray("<pre>").repeated(1600) + "heavy"); // as deep as a pane shows, slow to import
+        // Taken in before the command, so its entry comes first; as deep as a pane shows, slow to import.
+        QSignalSpy records(bridge->window->findChild<MyUdpRX *>(), &MyUdpRX::sigSendUDPdata);
+        sendDatagram(QByteArray("<pre>").repeated(1600) + "heavy");
+        QTRY_COMPARE_WITH_TIMEOUT(records.count(), 1, patience);
         bridge->send("op model ?");
         QTRY_COMPARE_WITH_TIMEOUT(bridge->fromBridge, QByteArray(product::modelAnswer), patience);
         QVERIFY2(!tcp()->toPlainText().contains(QLatin1String("heavy")), "the import held up the answer");
