@@ -183,10 +183,10 @@ private slots:
             hanging.back()->connectToHost(loopback, served.port());
             hanging.back()->write("GET / HTTP/1.1\r\n");
         }
-        board.portWaiting(QStringLiteral("/dev/ttyUSB0"));
-        board.portOpened(QStringLiteral("/dev/ttyUSB0"), QStringLiteral("Connected to /dev/ttyUSB0 : 9600"));
+        board.portWaiting(QStringLiteral("/dev/ttyV0"));
+        board.portOpened(QStringLiteral("/dev/ttyV0"), QStringLiteral("Connected to /dev/ttyV0 : 9600"));
         board.portLost();
-        board.portOpened(QStringLiteral("/dev/ttyUSB1"), QStringLiteral("Connected to /dev/ttyUSB1 : 9600"));
+        board.portOpened(QStringLiteral("/dev/ttyV1"), QStringLiteral("Connected to /dev/ttyV1 : 9600"));
         for (int i = 0; i < 1000; ++i) {
             board.commandWritten(14);
             board.bytesFromTcp(14);
@@ -206,8 +206,8 @@ private slots:
             board.trafficLine(QStringLiteral("line %1").arg(i));
         }
         board.currentClient(QStringLiteral("127.0.0.1:4000"));
-        const QVariantMap expected{{"port", "/dev/ttyUSB1"},
-                                   {"settings", "Connected to /dev/ttyUSB1 : 9600"},
+        const QVariantMap expected{{"port", "/dev/ttyV1"},
+                                   {"settings", "Connected to /dev/ttyV1 : 9600"},
                                    {"port_state", "open"},
                                    {"reopens", 1},
                                    {"losses", 1},

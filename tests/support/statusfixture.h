@@ -15,7 +15,7 @@ inline bridgestatus::BridgeStatus open()
     s.mode = QStringLiteral("service");
     s.uptimeS = 3725.5;
     s.port = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K7XQ2-if00-port0");
-    s.settings = QStringLiteral("Connected to /dev/ttyUSB0 : 9600, 8, None, 1, None");
+    s.settings = QStringLiteral("Connected to /dev/ttyV0 : 9600, 8, None, 1, None");
     s.portState = bridgestatus::PortState::Open;
     s.portOpenSince = QDateTime::fromString(QStringLiteral("2026-12-06T13:02:15.250Z"), Qt::ISODateWithMs);
     s.reopens = 2;
