@@ -40,14 +40,16 @@ void MainWindow::openSerialPort()
         line->opened();
         ui->labelSerialPort->setEnabled(true);
         ui->lineEditSerial->setEnabled(true);
-        ui->statusBar->showMessage(tr("Connected to %1 : %2, %3, %4, %5, %6")
-                                       .arg(p.name, p.stringBaudRate, p.stringDataBits, p.stringParity,
-                                            p.stringStopBits, p.stringFlowControl));
+        const QString connected =
+            tr("Connected to %1 : %2, %3, %4, %5, %6")
+                .arg(p.name, p.stringBaudRate, p.stringDataBits, p.stringParity, p.stringStopBits, p.stringFlowControl);
+        ui->statusBar->showMessage(connected);
         const QString label = QStringLiteral("%1:%2,%3,%4,%5")
                                   .arg(p.name, p.stringBaudRate, p.stringDataBits, p.stringParity, p.stringStopBits);
         ui->labelSerialPort->setText(label);
         setWindowTitle(titleBase + QStringLiteral(" >>>") + p.name);
         TRACE << "Serial Open:" << label;
+        emit road->portOpened(p.name, connected);
     } else {
         ui->labelSerialPort->setEnabled(false);
         ui->lineEditSerial->setEnabled(false);
@@ -62,6 +64,7 @@ void MainWindow::closeSerialPort()
         return;
     line->close();
     TRACE << "Serial Closed!";
+    emit road->portClosed();
 }
 
 void MainWindow::handleSerialError(QSerialPort::SerialPortError error)
@@ -73,6 +76,7 @@ void MainWindow::handleSerialError(QSerialPort::SerialPortError error)
         QMessageBox::warning(this, tr("Serial Port"), serial->errorString());
         return;
     }
+    emit road->portLost(line->lossText());
     line->reportLoss([this] {
         QMessageBox::critical(this, tr("Critical Error"), line->lossText());
         closeSerialPort();
@@ -140,9 +144,12 @@ void MainWindow::readSerialData()
     const QString lineText = text::utf8UpToNul(line);
     const QString prefix = QStringLiteral("&lt;&lt;&lt;");
 
+    emit road->serialLineRead(line);
     const serialreply::Kind kind = serialreply::classify(lineText, lastCommand);
-    if (kind == serialreply::Kind::Echo)
+    if (kind == serialreply::Kind::Echo) {
+        emit road->echoDropped();
         return;
+    }
     if (kind == serialreply::Kind::Reply) {
         TRACE << "Got OP response:" << line;
         emit road->replyTaken(line);

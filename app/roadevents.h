@@ -61,6 +61,18 @@ signals:
     void commandWritten(const QByteArray &bytes, bool confirmed);
     // A reply line has been taken from the port; it goes to the TCP client next.
     void replyTaken(const QByteArray &line);
+    // A line has been read from the port: an echo, a reply or anything else the device said.
+    void serialLineRead(const QByteArray &line);
+    // The line read was the echo of the last command, and went no further.
+    void echoDropped();
+
+    // The serial port's state. Opened: `port` as configured, `settings` as the status bar says them.
+    // Lost: the device went away while open (hang-up, unplug, I/O error); the close follows. Closed:
+    // our own close (after a loss too). Waiting: the port is missing and is opened once it appears.
+    void portOpened(const QString &port, const QString &settings);
+    void portLost(const QString &text);
+    void portClosed();
+    void portWaiting(const QString &port);
     void passBegins();
     void passEnds();
 
