@@ -20,8 +20,14 @@
 //   command --send BYTES [--expect BYTES]
 //   udp --count N --bridge A [--bridge6 A6] --mac MAC --state FILE [--markup --reply-timeout S --label L]
 //   trap --out FILE
+// The status endpoint (bench/status.sh):
+//   counters --status-port P --projector-pid PID --out FILE --status-out FILE [--commands N --datagrams N
+//       --probes N --connections N --replugs N]
+//   scrape --port P --path /metrics --every-ms MS --out FILE [--seconds S]   (until SIGTERM)
+//   hostile --port P --seconds S --out FILE [--slowloris N --big N --header-bytes B --junk N --junk-bytes B]
 #include "bench/tvbench/modes.h"
 #include "bench/tvbench/soak.h"
+#include "bench/tvbench/status.h"
 
 #include <csignal>
 #include <map>
@@ -49,6 +55,9 @@ int main(int argc, char **argv)
         {"command", phaseCommand},
         {"udp", phaseUdp},
         {"trap", phaseTrap},
+        {"counters", statusCounters},
+        {"scrape", statusScrape},
+        {"hostile", statusHostile},
     };
     const auto it = commands.find(what);
     if (it == commands.end())
