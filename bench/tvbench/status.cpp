@@ -57,7 +57,7 @@ volatile sig_atomic_t stopRequested = 0;
 int statusCounters(const Options &o)
 {
     const std::string host = o.str("host", "127.0.0.1");
-    const int statusPort = int(o.whole("status-port", 7080));
+    const int statusPort = int(o.whole("status-port", product::statusPort));
     const long commands = o.whole("commands", 10000), datagrams = o.whole("datagrams", 1000);
     const long probes = o.whole("probes", 100), connections = o.whole("connections", 100);
     const long replugs = o.whole("replugs", 5), projector = o.whole("projector-pid", 0);
@@ -132,6 +132,7 @@ int statusCounters(const Options &o)
                 failure = step + "/status never left \"open\" after the unplug";
                 break;
             }
+            ++n["unplugs"];
             kill(pid_t(projector), SIGUSR2);
             const std::string reopens = std::to_string(n["replugs"] + 1);
             if (!waitStatus(30, [&](const std::string &s) {
@@ -166,7 +167,7 @@ int statusCounters(const Options &o)
         {"probes_answered", n["probes"]},
         {"datagrams", n["datagrams"]},
         {"reopens", n["replugs"]},
-        {"losses", n["replugs"]},
+        {"losses", n["unplugs"]},
     };
     for (const auto &[name, value] : expected)
         std::fprintf(out, "expect %s %ld\n", name, value);
@@ -188,7 +189,7 @@ int statusCounters(const Options &o)
 int statusScrape(const Options &o)
 {
     const std::string host = o.str("host", "127.0.0.1"), path = o.str("path", "/metrics");
-    const int port = int(o.whole("port", 7080));
+    const int port = int(o.whole("port", product::statusPort));
     const int64_t every = int64_t(std::max(1.0, o.num("every-ms", 100)) * 1e6);
     const int64_t end = after(o.num("seconds", 600));
     signal(SIGTERM, [](int) { stopRequested = 1; });
@@ -232,7 +233,7 @@ const char *kindName(Attacker::Kind k) { return k == Attacker::Slow ? "slow" : k
 int statusHostile(const Options &o)
 {
     const std::string host = o.str("host", "127.0.0.1");
-    const int port = int(o.whole("port", 7080));
+    const int port = int(o.whole("port", product::statusPort));
     const long slow = o.whole("slowloris", 500), big = o.whole("big", 8), junk = o.whole("junk", 50);
     const long headerBytes = o.whole("header-bytes", 1 << 20), junkBytes = o.whole("junk-bytes", 65536);
     const double seconds = o.num("seconds", 30);
