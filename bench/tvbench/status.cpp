@@ -174,11 +174,13 @@ int statusCounters(const Options &o)
     std::fprintf(out, "expect port_state open\nexpect current_client null\n");
     for (const char *name : {"commands", "datagrams", "probes", "connections", "replugs"})
         std::fprintf(out, "note planned_%s %ld\n", name, o.whole(name, 0));
-    std::fprintf(out, "note stalls %ld\nnote seconds %.1f\nnote http %d\n", n["stalls"], secondsSince(start), last.code);
+    std::fprintf(out, "note stalls %ld\nnote seconds %.1f\nnote http %d\n", n["stalls"], secondsSince(start),
+                 last.code);
     if (!failure.empty())
         std::fprintf(out, "note failure %s\n", failure.c_str());
     std::fclose(out);
-    std::fprintf(stderr, "tvbench: %ld commands, %ld replies, %ld datagrams, %ld connections, %ld replugs in %.1f s%s\n",
+    std::fprintf(stderr,
+                 "tvbench: %ld commands, %ld replies, %ld datagrams, %ld connections, %ld replugs in %.1f s%s\n",
                  n["commands"], n["replies"], n["datagrams"], n["connections"], n["replugs"], secondsSince(start),
                  failure.empty() ? "" : ("; " + failure).c_str());
     return failure.empty() ? 0 : 1;
@@ -282,8 +284,8 @@ int statusHostile(const Options &o)
         const int64_t now = nowNs();
         const double done = double(now - start) / double(end - start);
         while (bigStarted < big && bigStarted < long(done * double(big)) + 1) {
-            open(Attacker::Big, "GET /status HTTP/1.1\r\nHost: bench\r\nX-Big: " + std::string(size_t(headerBytes), 'a')
-                                    + "\r\n\r\n");
+            open(Attacker::Big,
+                 "GET /status HTTP/1.1\r\nHost: bench\r\nX-Big: " + std::string(size_t(headerBytes), 'a') + "\r\n\r\n");
             ++bigStarted;
         }
         while (junkStarted < junk && junkStarted < long(done * double(junk)) + 1) {
@@ -361,7 +363,8 @@ int statusHostile(const Options &o)
     std::fprintf(out, "legit_tries %ld\nlegit_ok %ld\nrecovered_s %.3f\n", legitTries, legitOk, recovered);
     std::fclose(out);
     std::fprintf(stderr, "tvbench: hostile for %.1f s; /status %s\n", double(stop - start) / 1e9,
-                 recovered < 0 ? "never answered again" : ("answered again after " + std::to_string(recovered) + " s").c_str());
+                 recovered < 0 ? "never answered again"
+                               : ("answered again after " + std::to_string(recovered) + " s").c_str());
     return recovered < 0 ? 1 : 0;
 }
 
