@@ -21,7 +21,7 @@
 #   service-metrics.* the same with a scraper on /metrics every 100 ms
 #   service-status.* the same with GET /status every 10 ms, each answer timed
 #   hostile          commands with 5 ms pauses while 500 slowloris clients, 1 MiB headers and random
-#                    bytes hit the status port; then /status must answer again
+#                    bytes hit the status port, and 10 s after it while /status is asked every 100 ms
 # The projector answers 2 ms after each command (5 ms for the counters), paced at 115,200 baud.
 # Not part of the test suite.
 set -euo pipefail
@@ -104,13 +104,16 @@ if [ "${1:-}" = --inner ]; then
     hostile)
         start_projector 2
         start_service "$PTY"
-        # Commands with 5 ms pauses (about 7.5 ms each) for longer than the attack and the recovery.
-        rtt $(((HOSTILE_SECONDS + 10) * 140)) --gap-ms 5 &
+        # Commands with 5 ms pauses from before the attack until 10 s after it, while /status is
+        # asked every 100 ms.
+        rtt $((HOSTILE_SECONDS * 1000 + 10000)) --gap-ms 5 --stop-file "$OUT/hostile.stop" &
         client=$!
         PIDS+=("$client")
         wait_for 100 commands_seen 20 || failed "the control program never got going"
         "$TVBENCH" hostile --port "$STATUS_PORT" --seconds "$HOSTILE_SECONDS" --out "$OUT/hostile.txt" \
             2>"$OUT/hostile.attack.err" || true
+        "$TVBENCH" scrape --port "$STATUS_PORT" --path /status --every-ms 100 --seconds 10 --out "$OUT/hostile.after.scrape"
+        touch "$OUT/hostile.stop"
         wait "$client" || true
         ;;
     *) echo "bench: unknown scenario $name" >&2; exit 2 ;;

@@ -6,7 +6,7 @@
 //
 // Benchmark (bench/run.sh):
 //   rtt --port P --count N --out FILE [--host A --gap-ms G --timeout-ms MS --max-stalls K --warmup W --warmup-ms MS]
-//       [--pid PID --rss-every K --rss-out FILE]
+//       [--pid PID --rss-every K --rss-out FILE --stop-file FILE]
 //   discovery --target A --count N --per-ms R --out FILE
 //   stream --target A --seconds N --markup-bytes B [--markup-kind div|table|b] --out FILE
 // Soak phases (bench/soak.sh, the memcheck step), each with [--budget S --seed N --projector-log FILE

@@ -49,7 +49,7 @@ volatile sig_atomic_t stopRequested = 0;
 } // namespace
 
 // Connections one after another; each carries its share of the commands ("op status ?", the next
-// once the reply is in or 250 ms have gone), then its share of the datagrams (probes evenly among
+// once the reply is in or 100 ms have gone), then its share of the datagrams (probes evenly among
 // them) follows while no client is connected, and after some of them the device is unplugged and
 // plugged back in while idle. Writes "expect COUNTER VALUE" lines, the counts the endpoint must
 // report, "note NAME VALUE" lines, and the endpoint's final /status to --status-out. A reply the
@@ -109,8 +109,8 @@ int statusCounters(const Options &o)
                 break;
             }
             ++sent;
-            if (!collect(after(0.25)))
-                ++n["stalls"]; // the next command goes anyway, as a control program would retry
+            if (!collect(after(0.1)))
+                ++n["stalls"]; // the next command goes anyway and lets the held reply out
         }
         collect(after(0.5));
         n["commands"] += sent;
@@ -160,7 +160,8 @@ int statusCounters(const Options &o)
         {"timeouts", 0},
         {"local_answers", 0},
         {"bytes_to_serial", n["commands"] * long(query.size())},
-        {"bytes_from_serial", n["commands"] * (echo + long(reply.size()))},
+        // Lines taken from the port: a reply still held back when the device went away never was.
+        {"bytes_from_serial", n["commands"] * echo + n["replies"] * long(reply.size())},
         {"bytes_to_tcp", n["replies"] * long(reply.size())},
         {"bytes_from_tcp", n["commands"] * long(query.size())},
         {"tcp_accepted", n["connections"]},
