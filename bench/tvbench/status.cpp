@@ -113,6 +113,26 @@ int statusCounters(const Options &o)
                 ++n["stalls"]; // the next command goes anyway and lets the held reply out
         }
         collect(after(0.5));
+        // Unplugged while this client is still connected: a reply held back that the bridge takes when
+        // the line hangs up reaches it, and is counted.
+        if (share(replugs, k) && failure.empty()) {
+            const std::string step = "replug " + std::to_string(n["replugs"] + 1) + ": ";
+            const std::string reopens = std::to_string(n["replugs"] + 1);
+            kill(pid_t(projector), SIGUSR1);
+            if (!waitStatus(15, [](const std::string &s) { return jsonField(s, "port_state") != "open"; })) {
+                failure = step + "/status never left \"open\" after the unplug";
+            } else {
+                ++n["unplugs"];
+                kill(pid_t(projector), SIGUSR2);
+                if (waitStatus(30, [&](const std::string &s) {
+                        return jsonField(s, "port_state") == "open" && jsonField(s, "reopens") == reopens;
+                    }))
+                    ++n["replugs"];
+                else
+                    failure = step + "/status never said \"open\" with reopens " + reopens + " after the plug";
+            }
+        }
+        collect(after(0.5));
         n["commands"] += sent;
         n["replies"] += replies;
         c.shut();
@@ -123,25 +143,6 @@ int statusCounters(const Options &o)
             ++n["datagrams"];
             n["probes"] += probe;
             usleep(500); // no burst that a receive buffer could drop
-        }
-
-        if (share(replugs, k) && failure.empty()) {
-            const std::string step = "replug " + std::to_string(n["replugs"] + 1) + ": ";
-            kill(pid_t(projector), SIGUSR1);
-            if (!waitStatus(15, [](const std::string &s) { return jsonField(s, "port_state") != "open"; })) {
-                failure = step + "/status never left \"open\" after the unplug";
-                break;
-            }
-            ++n["unplugs"];
-            kill(pid_t(projector), SIGUSR2);
-            const std::string reopens = std::to_string(n["replugs"] + 1);
-            if (!waitStatus(30, [&](const std::string &s) {
-                    return jsonField(s, "port_state") == "open" && jsonField(s, "reopens") == reopens;
-                })) {
-                failure = step + "/status never said \"open\" with reopens " + reopens + " after the plug";
-                break;
-            }
-            ++n["replugs"];
         }
     }
     waitSettled(10);
