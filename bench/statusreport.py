@@ -137,7 +137,7 @@ def main():
     w = md.append
     w("# The status endpoint under load\n")
     w("Tolvane in service mode with `--status-port 7080` on the virtual projector (`virtual-projector --delay 2 "
-      "--baud 115200`; 5 ms for the counters), every scenario in a network namespace of its own. "
+      "--baud 115200`; `--delay 5` for the counters, `--delay 20` for the hostile clients), every scenario in a network namespace of its own. "
       "[Performance](PERFORMANCE.md) has the bridge beside the other relays.\n")
     if meta.get("quick") == "1":
         w("> **Quick run**: development figures from short counts, not a reference measurement.\n")
@@ -206,7 +206,7 @@ def main():
         w("For %s s: 500 slowloris connections to the status port (a request line, then one header line a second; "
           "each reopened a second after the server closes it), %d requests with a 1 MiB header and %d connections of "
           "64 KiB of random bytes spread over the time, a plain `GET /status` every half second; meanwhile a control "
-          "program sends `op status ?` with 5 ms pauses.\n" % (meta.get("hostile_seconds"), g("big_connected"), g("junk_connected")))
+          "program sends `op status ?` with 5 ms pauses to a projector that answers 20 ms after its echo.\n" % (meta.get("hostile_seconds"), g("big_connected"), g("junk_connected")))
         w("| clients | connected | closed by the server | longest open | answers |")
         w("|---|---:|---:|---:|---|")
         for kind, label in (("slow", "slowloris"), ("big", "1 MiB header"), ("junk", "random bytes")):
