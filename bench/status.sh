@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # The status endpoint under load: Tolvane in service mode with --status-port on the virtual projector,
 # each scenario in a network namespace of its own. Prints every target with "met" or "missed",
-# writes docs/PERFORMANCE-status.md; raw results stay in bench/out/<date>/. As root (about 12
-# minutes; --quick: about 3):
+# writes docs/PERFORMANCE-status.md; raw results stay in bench/out/<date>/. As root (about 20
+# minutes; --quick: about 5):
 #
 #   sudo bench/status.sh [--quick]
 #
 #   --quick             short counts, for development (marked as such on the page)
-#   --runs N            rounds of the latency scenarios (default 4)
-#   --count N           commands back to back per latency scenario (default 5,000)
+#   --runs N            rounds of the latency scenarios (default 8)
+#   --count N           commands back to back per latency scenario (default 2,500)
 #   --hostile-seconds N seconds of hostile clients on the status port (default 30)
 #   --only "A B"        only the scenarios whose names begin with these words: counters, socat,
 #                       service-plain, service-metrics, service-status, hostile
@@ -70,6 +70,13 @@ if [ "${1:-}" = --inner ]; then
         "${rt[@]}" "$TVBENCH" rtt --port 7000 --count "$1" --out "$OUT/$name.rtt" "${@:2}" 2>"$OUT/$name.client.err" || rc=$?
         if [ $rc -eq 0 ]; then echo ok; else echo "failed: $(tail -n 1 "$OUT/$name.client.err")"; fi >"$OUT/$name.status"
     }
+    thread_cpu() { # WHEN: "WHEN SECONDS THREAD" for each of the bridge's threads, user and system time
+        local t ticks
+        ticks=$(getconf CLK_TCK)
+        for t in /proc/"$TPID"/task/*; do
+            echo "$1 $(sed 's/.*) //' "$t/stat" | awk -v hz="$ticks" '{ printf "%.2f", ($12 + $13) / hz }') $(cat "$t/comm")"
+        done
+    }
     commands_seen() { [ "$(grep -c ' CMD ' "$OUT/$name.proj.log" 2>/dev/null)" -ge "$1" ]; }
 
     case $name in
@@ -81,7 +88,8 @@ if [ "${1:-}" = --inner ]; then
         start_projector 5 --link "$OUT/counters.by-id/projector"
         start_service "$OUT/counters.by-id/projector"
         rc=0
-        "$TVBENCH" counters --status-port "$STATUS_PORT" --projector-pid "$PROJECTOR" --commands "$COMMANDS" \
+        "$TVBENCH" counters --status-port "$STATUS_PORT" --projector-pid "$PROJECTOR" \
+            --projector-log "$OUT/counters.proj.log" --commands "$COMMANDS" \
             --datagrams "$DATAGRAMS" --probes "$PROBES" --connections "$CONNECTIONS" --replugs "$REPLUGS" \
             --out "$OUT/counters.expected" --status-out "$OUT/counters.json" 2>"$OUT/counters.client.err" || rc=$?
         if [ $rc -eq 0 ]; then echo ok; else echo "failed: $(tail -n 1 "$OUT/counters.client.err")"; fi >"$OUT/$name.status"
@@ -114,8 +122,10 @@ if [ "${1:-}" = --inner ]; then
         client=$!
         PIDS+=("$client")
         wait_for 100 commands_seen 20 || failed "the control program never got going"
+        thread_cpu before >"$OUT/hostile.cpu"
         "$TVBENCH" hostile --port "$STATUS_PORT" --seconds "$HOSTILE_SECONDS" --out "$OUT/hostile.txt" \
             2>"$OUT/hostile.attack.err" || true
+        thread_cpu after >>"$OUT/hostile.cpu"
         "$TVBENCH" scrape --port "$STATUS_PORT" --path /status --every-ms 100 --seconds 10 --out "$OUT/hostile.after.scrape"
         touch "$OUT/hostile.stop"
         wait "$client" || true
@@ -129,7 +139,7 @@ fi
 # The driver.
 # --------------------------------------------------------------------------------------------------
 cd "$root"
-RUNS=4 COUNT=5000 HOSTILE_SECONDS=30 COMMANDS=10000 DATAGRAMS=1000 PROBES=100 CONNECTIONS=100 REPLUGS=5
+RUNS=8 COUNT=2500 HOSTILE_SECONDS=30 COMMANDS=10000 DATAGRAMS=1000 PROBES=100 CONNECTIONS=100 REPLUGS=5
 only= quick=0
 invocation="bench/status.sh $*"
 while [ $# -gt 0 ]; do

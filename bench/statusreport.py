@@ -58,7 +58,8 @@ def pairs(run):
         for kind in ("plain", "metrics"):
             socat = Rtt(os.path.join(run, "socat.%s%s.rtt" % (kind, r))).summary()
             tolvane = Rtt(os.path.join(run, "service-%s.%s.rtt" % (kind, r))).summary()
-            row[kind] = (socat["p50"], tolvane["p50"], tolvane["p50"] / socat["p50"] if socat["p50"] and tolvane["p50"] else None)
+            row[kind] = (socat["p50"], tolvane["p50"], tolvane["p50"] / socat["p50"] if socat["p50"] and tolvane["p50"] else None,
+                         tolvane["stalls"])
         metrics = os.path.join(run, "service-metrics.%s.scrape" % r)
         row["scrapes"] = scrape(metrics) if os.path.exists(metrics) else None
         out.append(row)
@@ -77,8 +78,17 @@ def hostile(run):
     start, end = facts["start_ns"], facts["end_ns"]
     during = [(got - sent) / 1e3 for i, sent, got, _ in rows if i > WARMUP and start <= sent <= end]
     later = [(got - sent) / 1e3 for i, sent, got, _ in rows if sent > end]
+    cpu = {}  # thread: CPU seconds during the attack
+    for line in text(os.path.join(run, "hostile.cpu")).splitlines():
+        when, secs, thread = line.split(" ", 2)
+        cpu[thread] = cpu.get(thread, 0) + (float(secs) if when == "after" else -float(secs))
     after = os.path.join(run, "hostile.after.scrape")
-    return {"facts": facts, "during": during, "later": later, "after": scrape(after) if os.path.exists(after) else None, "covered": rows[-1][1] >= end, "status": text(os.path.join(run, "hostile.status"))}
+    return {"facts": facts, "during": during, "later": later, "cpu": cpu, "after": scrape(after) if os.path.exists(after) else None, "covered": rows[-1][1] >= end, "status": text(os.path.join(run, "hostile.status"))}
+
+
+def spread(values):
+    values = [v for v in values if v is not None]
+    return "%.2f–%.2f" % (min(values), max(values)) if values else "–"
 
 
 def main():
@@ -110,8 +120,9 @@ def main():
     if ps:
         targets.append(("a scraper on `/metrics` every 100 ms changes the overhead ratio against socat-nodelay by at most %d %%" % (RATIO_CHANGE * 100),
                         change is not None and abs(change) <= RATIO_CHANGE,
-                        "%.2f× alone, %.2f× scraped: %+.1f %% (medians of %d rounds)" % (plain, metrics, change * 100, len(ps))
-                        if change is not None else "not measured"))
+                        "%.2f× alone, %.2f× scraped: %+.1f %% (medians of %d rounds; from round to round %s× and %s×)" % (
+                            plain, metrics, change * 100, len(ps), spread([p["plain"][2] for p in ps]),
+                            spread([p["metrics"][2] for p in ps])) if change is not None else "not measured"))
 
     h = hostile(run)
     if h:
@@ -144,7 +155,7 @@ def main():
     w("- Recorded **%s** by `%s`; build %s." % (meta.get("date"), meta.get("invocation", "").strip(), meta.get("build")))
     w("- Machine: %s; %s. Load average before and after: %s / %s. The machine is shared: compare ratios "
       "within one run, never absolute times." % (meta.get("cpu"), meta.get("system"), meta.get("load_before"), meta.get("load_after", "?")))
-    w("- To regenerate this page: `sudo bench/status.sh` (about 12 minutes; `--quick` for a short development run).\n")
+    w("- To regenerate this page: `sudo bench/status.sh` (about 20 minutes; `--quick` for a short development run).\n")
     w("## Targets\n")
     w("| target | result |")
     w("|---|---|")
@@ -156,22 +167,23 @@ def main():
         rows, notes, status = c
         w("## Exact counters\n")
         w("A generator opens %s connections one after another, each carrying its share of %s commands (`op status ?`, "
-          "the next once the reply is in), then its share of %s datagrams (%s of them probes) while no client is "
-          "connected; after every %s connections it unplugs the device and plugs it back in (SIGUSR1, SIGUSR2) and "
-          "waits until `/status` says the port is open again. Then the counters of `/status` against its own count "
-          "of what it did (%s s, %s).\n" % (
-              notes.get("planned_connections"), notes.get("planned_commands"), notes.get("planned_datagrams"),
-              notes.get("planned_probes"), int(notes.get("planned_connections", 0)) // max(1, int(notes.get("planned_replugs", 1))),
-              notes.get("seconds"), status))
+          "the next once the reply is in or 100 ms have gone); at the end of every %sth connection, still connected, it "
+          "unplugs the device and plugs it back in (SIGUSR1, SIGUSR2) and waits until `/status` says the port is open "
+          "again; after each connection it sends its share of %s datagrams (%s of them probes) while no client is "
+          "connected. Then the counters of `/status` against its own count of what it did; `bytes_from_serial` "
+          "against what the device sent, from the projector's log (%s s, %s).\n" % (
+              notes.get("planned_connections"), notes.get("planned_commands"),
+              int(notes.get("planned_connections", 0)) // max(1, int(notes.get("planned_replugs", 1))),
+              notes.get("planned_datagrams"), notes.get("planned_probes"), notes.get("seconds"), status))
         w("| counter | expected | got | |")
         w("|---|---:|---:|---|")
         for name, want, got, ok in rows:
             w("| `%s` | %s | %s | %s |" % (name, want, got, "equal" if ok else "**differs**"))
         w("")
         w("Commands whose reply was not in after 100 ms (echo and reply came in one read of the port, and the bridge "
-          "takes one line per read, so the reply waited for the next command's echo): %s. `bytes_from_serial` counts "
-          "the lines the bridge took from the port, so a reply still held back when the device was unplugged is in "
-          "neither that count nor `replies_forwarded`." % notes.get("stalls"))
+          "takes one line per read, so the reply waited for the next command's echo): %s. A reply held back at the end "
+          "of a connection that the bridge takes only once no client is connected is read from the port but forwarded "
+          "to nobody, so `replies_forwarded` can be below the commands and still exact." % notes.get("stalls"))
         if "failure" in notes:
             w(" The generator stopped early: %s." % notes["failure"])
         w("")
@@ -180,14 +192,16 @@ def main():
         w("## Speed\n")
         w("Overhead p50 per command (round trip minus the projector's own time, as on the "
           "[Performance](PERFORMANCE.md) page), %s commands back to back per scenario; each Tolvane run beside a "
-          "socat-nodelay run of its own (bench/run.sh's), the order swapped every round.\n" % meta.get("count"))
-        w("| round | socat | Tolvane | ratio | socat | Tolvane, `/metrics` every 100 ms | ratio | scrapes (p99, unanswered) |")
-        w("|---|---:|---:|---:|---:|---:|---:|---|")
+          "socat-nodelay run of its own (bench/run.sh's), the order swapped every round. A stall is a reply still "
+          "missing 250 ms after its command.\n" % meta.get("count"))
+        w("| round | socat | Tolvane | ratio | stalls | socat | Tolvane, `/metrics` every 100 ms | ratio | stalls | scrapes (p99, unanswered) |")
+        w("|---|---:|---:|---:|---:|---:|---:|---:|---:|---|")
         for p in ps:
             s = p["scrapes"]
-            w("| %s | %s | %s | %s | %s | %s | %s | %s |" % (
+            w("| %s | %s | %s | %s | %d | %s | %s | %s | %d | %s |" % (
                 p["round"], us(p["plain"][0]), us(p["plain"][1]), "%.2f×" % p["plain"][2] if p["plain"][2] else "–",
-                us(p["metrics"][0]), us(p["metrics"][1]), "%.2f×" % p["metrics"][2] if p["metrics"][2] else "–",
+                p["plain"][3], us(p["metrics"][0]), us(p["metrics"][1]),
+                "%.2f×" % p["metrics"][2] if p["metrics"][2] else "–", p["metrics"][3],
                 "%d (%s, %d)" % (s["n"], us(s["p99"]), s["failed"]) if s else "–"))
         w("")
         if scrapes:
@@ -220,6 +234,10 @@ def main():
               g("legit_ok"), g("legit_tries"), len(d), us(pct(d, 50)), us(pct(d, 99)), us(max(d) if d else None),
               h["status"], len(h["later"]), us(pct(h["later"], 50)), us(pct(h["later"], 99)),
               us(max(h["later"]) if h["later"] else None), "%.0f ms" % (f["recovered_s"] * 1e3) if f.get("recovered_s", -1) >= 0 else "never"))
+
+        if h["cpu"]:
+            w("CPU time of the bridge's threads during the attack (%s s): %s.\n" % (meta.get("hostile_seconds"), ", ".join(
+                "%s %.2f s" % (t, v) for t, v in sorted(h["cpu"].items(), key=lambda kv: -kv[1]) if v > 0) or "none"))
 
     notes = text(os.path.join(os.path.dirname(os.path.abspath(__file__)), "status-notes.md"))
     if notes:

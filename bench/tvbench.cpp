@@ -21,8 +21,8 @@
 //   udp --count N --bridge A [--bridge6 A6] --mac MAC --state FILE [--markup --reply-timeout S --label L]
 //   trap --out FILE
 // The status endpoint (bench/status.sh):
-//   counters --status-port P --projector-pid PID --out FILE --status-out FILE [--commands N --datagrams N
-//       --probes N --connections N --replugs N]
+//   counters --status-port P --projector-pid PID --projector-log FILE --out FILE --status-out FILE
+//       [--commands N --datagrams N --probes N --connections N --replugs N]
 //   scrape --port P --path /metrics --every-ms MS --out FILE [--seconds S]   (until SIGTERM)
 //   hostile --port P --seconds S --out FILE [--slowloris N --big N --header-bytes B --junk N --junk-bytes B]
 #include "bench/tvbench/modes.h"

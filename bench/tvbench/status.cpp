@@ -152,6 +152,18 @@ int statusCounters(const Options &o)
     std::fputs(last.body.c_str(), status);
     std::fclose(status);
 
+    // What the device sent, from its own log: a reply the bridge took with no client connected
+    // (let out by the hang-up) is read from the port but never forwarded.
+    long deviceEchoes = 0, deviceReplies = 0;
+    {
+        FILE *log = openOut(o.need("projector-log"), "r");
+        char line[512];
+        while (std::fgets(line, sizeof line, log)) {
+            deviceEchoes += std::strstr(line, " ECHO ") != nullptr;
+            deviceReplies += std::strstr(line, " REPLY ") != nullptr;
+        }
+        std::fclose(log);
+    }
     const std::string query = statusQuery, reply = statusReply;
     const long echo = long(query.size()); // the device echoes the command line as it came
     const std::vector<std::pair<const char *, long>> expected = {
@@ -161,8 +173,7 @@ int statusCounters(const Options &o)
         {"timeouts", 0},
         {"local_answers", 0},
         {"bytes_to_serial", n["commands"] * long(query.size())},
-        // Lines taken from the port: a reply still held back when the device went away never was.
-        {"bytes_from_serial", n["commands"] * echo + n["replies"] * long(reply.size())},
+        {"bytes_from_serial", deviceEchoes * echo + deviceReplies * long(reply.size())},
         {"bytes_to_tcp", n["replies"] * long(reply.size())},
         {"bytes_from_tcp", n["commands"] * long(query.size())},
         {"tcp_accepted", n["connections"]},
