@@ -10,11 +10,11 @@ StatusQuery::StatusQuery(const QString &host, quint16 port, QObject *parent)
     , m_socket(new QTcpSocket(this))
 {
     m_timer.setSingleShot(true);
-    connect(&m_timer, &QTimer::timeout, this, [this] { fail(QStringLiteral("no answer within %1 ms").arg(m_timer.interval())); });
+    connect(&m_timer, &QTimer::timeout, this,
+            [this] { fail(QStringLiteral("no answer within %1 ms").arg(m_timer.interval())); });
     connect(m_socket, &QTcpSocket::connected, this, [this] {
-        m_socket->write(QStringLiteral("GET /status HTTP/1.1\r\nHost: %1\r\nConnection: close\r\n\r\n")
-                            .arg(m_host)
-                            .toUtf8());
+        m_socket->write(
+            QStringLiteral("GET /status HTTP/1.1\r\nHost: %1\r\nConnection: close\r\n\r\n").arg(m_host).toUtf8());
     });
     connect(m_socket, &QTcpSocket::readyRead, this, [this] {
         m_answer += m_socket->readAll();

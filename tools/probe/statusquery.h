@@ -21,7 +21,7 @@ public:
     void start(int timeoutMs);
 
     bool ok() const { return m_error.isEmpty() && !m_status.isEmpty(); }
-    QByteArray body() const { return m_body; }     // the JSON exactly as served
+    QByteArray body() const { return m_body; }      // the JSON exactly as served
     QJsonObject status() const { return m_status; } // empty unless ok()
     QString error() const { return m_error; }       // one line for the user
 
