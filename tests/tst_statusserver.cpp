@@ -163,14 +163,6 @@ private slots:
         QCOMPARE(fetch(QHostAddress(connect), other.port(), get("/status")).code, answers ? 200 : 0);
     }
 
-    void portTaken()
-    {
-        StatusServer other([this] { return fixed; });
-        QVERIFY(!other.listen(loopback, server.port()));
-        QVERIFY2(other.errorString().contains(QString::number(server.port())), qPrintable(other.errorString()));
-        QVERIFY(servesAgain());
-    }
-
     // The port's story as the road tells it: the state, when it opened, reopens and losses. The exact
     // counters of a running bridge are e2e_status.sh's.
     void boardPortStates_data()
