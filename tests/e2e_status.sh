@@ -51,7 +51,7 @@ INI=$(XDG_DATA_HOME=$WORK/data "$PROBE" --print-ini-path)
 printf '[Status]\nStatusPort=%s\n' $PORT >>"$INI"
 cp "$INI" "$WORK/bridge.ini"
 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM TOLVANE_SERIAL_PORTS=$PTY XDG_DATA_HOME=$WORK/nowhere \
-    XDG_RUNTIME_DIR=$WORK "$BIN/tolvane" --service --config "$WORK/bridge.ini" --status-bind $HOST 2>"$WORK/bridge.log" &
+    XDG_RUNTIME_DIR=$WORK "$BIN/tolvane" --service --config "$WORK/bridge.ini" --log-traffic --status-bind $HOST 2>"$WORK/bridge.log" &
 BRIDGE=$!
 wait_for 300 grep -q "Serial Open" "$WORK/bridge.log" || die "the service did not open the projector's port"
 check "a fresh bridge: open, nothing counted yet" is port_state=open commands_written=0 tcp_accepted=0 datagrams=0
@@ -106,6 +106,7 @@ print("       differ:", bad) if bad else None
 sys.exit(1 if bad else 0)' "$WORK/status.json" "$WORK/metrics"
 
 code() { curl -s -o /dev/null --max-time 10 -w '%{http_code}' "$@"; }
+check "the page shows the traffic that --log-traffic writes" bash -c "curl -sf --max-time 10 $URL/ | grep -qF ';seven'"
 check "another path: 404" [ "$(code "$URL/nope")" = 404 ]
 check "another method: 405" [ "$(code -X POST -d x "$URL/status")" = 405 ]
 check "random bytes and a 1 MiB header are closed" /usr/bin/python3 "$HERE/tests/support/hostile.py" $HOST $PORT
