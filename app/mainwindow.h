@@ -44,6 +44,9 @@ public:
     // What the traffic slots tell (entries, commands, replies); the panes listen unless stopped.
     RoadEvents *events() const { return road; }
     void stopPanes();
+    // Each pane keeps only its last `lines` paragraphs (an entry of nested markup may be several), so
+    // a window left open for months holds a bounded amount of text. 0: every line, as always.
+    void limitPaneLines(int lines);
 
 signals:
     void sigWriteTCPdata(QByteArray);
