@@ -19,6 +19,7 @@ class PaneFeed;
 class RoadEvents;
 class SerialLine;
 class SettingsDialog;
+class StatusBoard;
 
 // The hub: owns the server, the UDP listener, the serial port and the settings dialog, and wires them.
 class MainWindow : public QMainWindow
@@ -26,7 +27,8 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    // With a board, everything the bridge does is counted on it from the start; it must outlive the window.
+    explicit MainWindow(QWidget *parent = nullptr, StatusBoard *status = nullptr);
     ~MainWindow() override;
 
     // Kind 0: the usable IPv4 addresses; kind 1: their hardware addresses. Never empty.

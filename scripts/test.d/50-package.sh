@@ -141,7 +141,7 @@ completes() { # FILE FUNCTION WORD...: what the completion offers after the word
 }
 options_in_help() { "$@" --help | grep -oE -- '--[a-z-]+' | sort -u; }
 completions=$root/usr/share/bash-completion/completions
-for command in discover send watch survey doctor; do
+for command in discover send watch survey status doctor; do
     check "completion offers the options of tolvane-probe $command" \
         [ "$(completes "$completions/tolvane-probe" _tolvane_probe tolvane-probe "$command")" = \
           "$(options_in_help "${emulator[@]}" "$root/usr/bin/tolvane-probe" "$command")" ]
