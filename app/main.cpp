@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/servicemanager.h"
 #include "app/unattended.h"
 #include "core/cmdline.h"
 #include "core/settingsfile.h"
@@ -88,5 +89,6 @@ int main(int argc, char *argv[])
     Unattended unattended(options.logTraffic);
     MainWindow w;
     unattended.attach(&w);
+    const ServiceManager manager; // the sockets are bound: ready, and the watchdog while the loop turns
     return a.exec();
 }
