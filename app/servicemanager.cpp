@@ -16,4 +16,3 @@ ServiceManager::ServiceManager(QObject *parent)
     connect(&ping, &QTimer::timeout, this, [] { servicemanager::notify("WATCHDOG=1"); });
     ping.start(int(ms));
 }
-
