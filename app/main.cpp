@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/servicemanager.h"
 #include "app/statusendpoint.h"
 #include "app/unattended.h"
 #include "core/cmdline.h"
@@ -132,5 +133,6 @@ int main(int argc, char *argv[])
     unattended.attach(&w);
     if (status && options.logTraffic)
         status->showTraffic(w.events());
+    const ServiceManager manager; // the sockets are bound: ready, and the watchdog while the loop turns
     return a.exec();
 }
