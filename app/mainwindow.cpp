@@ -5,6 +5,7 @@
 #include "app/panefeed.h"
 #include "app/roadevents.h"
 #include "app/serialline.h"
+#include "app/statusfeed.h"
 
 #include "core/logpane.h"
 #include "core/netinfo.h"
@@ -21,7 +22,7 @@
 #include <QSysInfo>
 #include <QTextStream>
 
-MainWindow::MainWindow(QWidget *parent)
+MainWindow::MainWindow(QWidget *parent, StatusBoard *status)
     : QMainWindow(parent)
 {
     ui = new Ui::MainWindow;
@@ -44,6 +45,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(udpRx, SIGNAL(sigSendUDPdata(QString)), this, SLOT(slotUdpRX(QString)));
     connect(server, SIGNAL(sigSendTCPdata(QString)), this, SLOT(slotTcpRX(QString)));
     connect(this, SIGNAL(sigWriteTCPdata(QByteArray)), server, SLOT(slotWriteTCP(QByteArray)));
+    if (status)
+        new StatusFeed(status, this, road, server, udpRx);
 
     serial = new QSerialPort(this);
     line = new SerialLine(serial, road, this);
@@ -92,6 +95,12 @@ void MainWindow::logSerialPlain(const QString &text)
 }
 
 void MainWindow::stopPanes() { road->disconnect(panes); }
+
+void MainWindow::limitPaneLines(int lines)
+{
+    ui->plainTextEditTCP->setMaximumBlockCount(lines);
+    ui->plainTextEditSerial->setMaximumBlockCount(lines);
+}
 
 void MainWindow::on_pushButtonClearSerial_clicked() { panes->clear(PaneFeed::SerialPane); }
 

@@ -19,6 +19,7 @@ class PaneFeed;
 class RoadEvents;
 class SerialLine;
 class SettingsDialog;
+class StatusBoard;
 
 // The hub: owns the server, the UDP listener, the serial port and the settings dialog, and wires them.
 class MainWindow : public QMainWindow
@@ -26,7 +27,8 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    // With a board, everything the bridge does is counted on it from the start; it must outlive the window.
+    explicit MainWindow(QWidget *parent = nullptr, StatusBoard *status = nullptr);
     ~MainWindow() override;
 
     // Kind 0: the usable IPv4 addresses; kind 1: their hardware addresses. Never empty.
@@ -42,6 +44,9 @@ public:
     // What the traffic slots tell (entries, commands, replies); the panes listen unless stopped.
     RoadEvents *events() const { return road; }
     void stopPanes();
+    // Each pane keeps only its last `lines` paragraphs (an entry of nested markup may be several), so
+    // a window left open for months holds a bounded amount of text. 0: every line, as always.
+    void limitPaneLines(int lines);
 
     // For the unattended mode, which opens the port by itself once its device is there: the port list
     // is looked at again first when the last look found no port (an open stops at once then).

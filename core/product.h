@@ -28,5 +28,7 @@ inline constexpr char iniGroup[] = "Default";
 // The status endpoint's port, off when absent: [Status] StatusPort=N.
 inline constexpr char iniStatusGroup[] = "Status";
 inline constexpr char iniStatusPortKey[] = "StatusPort";
+// Where the tools look for it unless told otherwise (the bridge serves only the port it is given).
+inline constexpr unsigned short statusPort = 7080;
 
 } // namespace product

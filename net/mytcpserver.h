@@ -18,6 +18,13 @@ public:
 
 signals:
     void sigSendTCPdata(QString);
+    // For the status counters: a connection was accepted, bytes were read from the current client,
+    // bytes were handed to its socket, and who the current client is ("address:port"; a null string
+    // once none is connected).
+    void accepted();
+    void bytesRead(qint64 bytes);
+    void bytesWritten(qint64 bytes);
+    void clientChanged(const QString &address);
 
 public slots:
     void newConnection();

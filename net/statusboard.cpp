@@ -108,7 +108,9 @@ void StatusBoard::portOpened(const QString &port, const QString &settings)
 void StatusBoard::portClosed()
 {
     change([](auto &s) {
-        s.portState = PortState::Closed;
+        // The close that follows a loss leaves it lost: the device is still gone.
+        if (s.portState != PortState::Lost)
+            s.portState = PortState::Closed;
         s.portOpenSince = QDateTime();
     });
 }

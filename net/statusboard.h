@@ -44,9 +44,9 @@ public slots:
     void probeAnswered();
 
     void portOpened(const QString &port, const QString &settings); // every open after the first is a reopen
-    void portClosed();
-    void portLost();                       // the device went away while open
-    void portWaiting(const QString &port); // missing; opened as soon as it appears
+    void portClosed();                                             // after a loss the state stays "lost"
+    void portLost();                                               // the device went away while open
+    void portWaiting(const QString &port);                         // missing; opened as soon as it appears
     void trafficLine(const QString &line);
 
 private:
