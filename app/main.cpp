@@ -57,7 +57,9 @@ std::optional<int> parse(int argc, char *argv[], Options *options)
                        "--status-port serves the bridge's status over HTTP, in either mode: GET /status (JSON),\n"
                        "/metrics (Prometheus) and / (a page). Without it, [Status] StatusPort=N in the settings\n"
                        "file does the same; with neither there is no endpoint."));
-    command.addFlag(QStringLiteral("service"), QStringLiteral("run without a window or display"));
+    command.addFlag(QStringLiteral("service"),
+                    QStringLiteral("run without a window or display; the serial port is opened whenever its "
+                                   "device is there (at start, later, after a loss)"));
     command.addValue(QStringLiteral("config"), QStringLiteral("FILE"),
                      QStringLiteral("the settings file (default: Tolvane.ini in the per-application data folder)"));
     command.addFlag(QStringLiteral("log-traffic"),

@@ -48,6 +48,11 @@ public:
     // a window left open for months holds a bounded amount of text. 0: every line, as always.
     void limitPaneLines(int lines);
 
+    // For the unattended mode, which opens the port by itself once its device is there: the port list
+    // is looked at again first when the last look found no port (an open stops at once then).
+    bool isSerialOpen() const;
+    void openAppearedPort();
+
 signals:
     void sigWriteTCPdata(QByteArray);
 
