@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/servicemanager.h"
 #include "app/statusendpoint.h"
 #include "app/unattended.h"
 #include "core/cmdline.h"
@@ -20,14 +21,15 @@ struct Options {
     bool service = false;
     bool logTraffic = false;
     QString config;
+    qint64 paneLines = 0; // 0: the panes keep every line
     std::optional<quint16> statusPort;
     QHostAddress statusBind = QHostAddress(QHostAddress::Any);
 };
 
 bool isOurs(const QString &arg)
 {
-    for (const char *name :
-         {"--service", "--log-traffic", "--config", "--status-port", "--status-bind", "--help", "-h", "--version"}) {
+    for (const char *name : {"--service", "--log-traffic", "--config", "--pane-lines", "--status-port", "--status-bind",
+                             "--help", "-h", "--version"}) {
         if (arg == QLatin1String(name) || arg.startsWith(QLatin1String(name) + QLatin1Char('=')))
             return true;
     }
@@ -45,7 +47,8 @@ std::optional<int> parse(int argc, char *argv[], Options *options)
 
     cmdline::Command command(
         QStringLiteral("tolvane"),
-        QStringLiteral("[--service [--config FILE] [--log-traffic]] [--status-port N [--status-bind ADDRESS]]"),
+        QStringLiteral(
+            "[--pane-lines N | --service [--config FILE] [--log-traffic]] [--status-port N [--status-bind ADDRESS]]"),
         QStringLiteral("Bridges TCP port 7000 to the serial port named in Tolvane.ini and answers discovery probes on\n"
                        "UDP port 35070. Without options it opens its window.\n\n"
                        "--service runs the same bridge with no window and no display, for a machine nobody watches:\n"
@@ -54,11 +57,15 @@ std::optional<int> parse(int argc, char *argv[], Options *options)
                        "--status-port serves the bridge's status over HTTP, in either mode: GET /status (JSON),\n"
                        "/metrics (Prometheus) and / (a page). Without it, [Status] StatusPort=N in the settings\n"
                        "file does the same; with neither there is no endpoint."));
-    command.addFlag(QStringLiteral("service"), QStringLiteral("run without a window or display"));
+    command.addFlag(QStringLiteral("service"),
+                    QStringLiteral("run without a window or display; the serial port is opened whenever its "
+                                   "device is there (at start, later, after a loss)"));
     command.addValue(QStringLiteral("config"), QStringLiteral("FILE"),
                      QStringLiteral("the settings file (default: Tolvane.ini in the per-application data folder)"));
     command.addFlag(QStringLiteral("log-traffic"),
                     QStringLiteral("with --service: write what the panes would show, a plain line each"));
+    command.addValue(QStringLiteral("pane-lines"), QStringLiteral("N"),
+                     QStringLiteral("the window's panes keep their last N lines each (default: every line)"));
     command.addValue(QStringLiteral("status-port"), QStringLiteral("N"),
                      QStringLiteral("serve the status endpoint on TCP port N (wins over [Status] StatusPort=)"));
     command.addValue(QStringLiteral("status-bind"), QStringLiteral("ADDRESS"),
@@ -74,11 +81,15 @@ std::optional<int> parse(int argc, char *argv[], Options *options)
     if (!bind)
         return command.bad(QStringLiteral("--status-bind takes an IPv4 or IPv6 address"));
     options->statusBind = *bind;
+    if (!command.number(QStringLiteral("pane-lines"), 1, 100000000, &options->paneLines))
+        return command.bad(command.error());
     options->service = command.isSet(QStringLiteral("service"));
     options->logTraffic = command.isSet(QStringLiteral("log-traffic"));
     options->config = command.value(QStringLiteral("config"));
     if (!options->service && (options->logTraffic || !options->config.isEmpty()))
         return command.bad(QStringLiteral("--config and --log-traffic go with --service"));
+    if (options->service && options->paneLines)
+        return command.bad(QStringLiteral("--pane-lines goes with the window; --service keeps no pane text"));
     return std::nullopt;
 }
 
@@ -113,6 +124,8 @@ int main(int argc, char *argv[])
     StatusBoard *board = status ? status->board() : nullptr;
     if (!options.service) {
         MainWindow w(nullptr, board);
+        if (options.paneLines)
+            w.limitPaneLines(int(options.paneLines));
         w.show();
         return a.exec();
     }
@@ -122,5 +135,6 @@ int main(int argc, char *argv[])
     unattended.attach(&w);
     if (status && options.logTraffic)
         status->showTraffic(w.events());
+    const ServiceManager manager; // the sockets are bound: ready, and the watchdog while the loop turns
     return a.exec();
 }

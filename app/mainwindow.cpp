@@ -96,6 +96,12 @@ void MainWindow::logSerialPlain(const QString &text)
 
 void MainWindow::stopPanes() { road->disconnect(panes); }
 
+void MainWindow::limitPaneLines(int lines)
+{
+    ui->plainTextEditTCP->setMaximumBlockCount(lines);
+    ui->plainTextEditSerial->setMaximumBlockCount(lines);
+}
+
 void MainWindow::on_pushButtonClearSerial_clicked() { panes->clear(PaneFeed::SerialPane); }
 
 void MainWindow::on_pushButtonClearTCP_clicked() { panes->clear(PaneFeed::TcpPane); }

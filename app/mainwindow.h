@@ -44,6 +44,9 @@ public:
     // What the traffic slots tell (entries, commands, replies); the panes listen unless stopped.
     RoadEvents *events() const { return road; }
     void stopPanes();
+    // Each pane keeps only its last `lines` paragraphs (an entry of nested markup may be several), so
+    // a window left open for months holds a bounded amount of text. 0: every line, as always.
+    void limitPaneLines(int lines);
 
     // For the unattended mode, which opens the port by itself once its device is there: the port list
     // is looked at again first when the last look found no port (an open stops at once then).

@@ -47,7 +47,9 @@ void Reopener::portOpened()
 
 void Reopener::look()
 {
-    if (opening)
+    // Not inside a traffic handler's own pass: a box there would hold up its socket. The next look
+    // comes soon enough.
+    if (opening || window->events()->isHandling())
         return;
     // Open while a loss is still being reported: its close starts the looking again.
     if (window->isSerialOpen()) {

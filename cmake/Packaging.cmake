@@ -34,6 +34,11 @@ foreach(size 48 64 128 256)
 endforeach()
 install(FILES ${TOLVANE_PACKAGING_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tolvane)
 
+# The unattended bridge as a systemd service, installed but neither enabled nor started. Debian 12's
+# packages keep their units in /lib/systemd/system; systemd reads /usr/lib/systemd/system as well.
+set(TOLVANE_SYSTEMD_UNIT_DIR /lib/systemd/system CACHE PATH "Where the package installs tolvane.service")
+install(FILES ${TOLVANE_PACKAGING_DIR}/tolvane.service DESTINATION ${TOLVANE_SYSTEMD_UNIT_DIR})
+
 # Bash completion of the tools' commands and options, loaded by bash-completion on first use.
 foreach(program ${TOLVANE_INSTALLED_PROGRAMS})
     if(EXISTS ${TOLVANE_PACKAGING_DIR}/completions/${program})

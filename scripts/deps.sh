@@ -19,7 +19,8 @@ build_packages=(
     qtbase5-dev-tools         # moc, uic and rcc for the forms, signals and embedded resources
     libqt5serialport5-dev     # Qt serial port module: the projector's line
     libmicrohttpd-dev         # the status endpoint's HTTP server
-    pkg-config                # finds libmicrohttpd for CMake
+    pkg-config                # finds libmicrohttpd and libsystemd for CMake
+    libsystemd-dev            # sd_notify: readiness and the watchdog under systemd (the build goes on without it)
     qttools5-dev-tools        # Qt Designer, for editing the .ui forms
     xvfb                      # a display for running without a desktop, and for the screenshot
     fonts-liberation          # Liberation Mono, the traffic panes' font; Liberation Sans stands in for Arial

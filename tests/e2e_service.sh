@@ -67,9 +67,10 @@ LINK=$WORK/serial/by-id/usb-Virtual_Projector_VP0001-if00-port0
 REPLUGS=3
 count() { grep -c -- "$1" "$WORK/bridge.log"; }
 answered() { [ "$("$PROBE" send 127.0.0.1 "$1" --timeout 3000)" = "$2" ]; }
+lost() { [ "$(count '^Critical Error: ')" -ge "$1" ]; }
 mkdir -p "$(dirname "$LINK")"
 write_ini "$LINK"
-start_bridge "$LINK" --config "$WORK/bridge.ini"
+start_bridge "$LINK" --config "$WORK/bridge.ini" --status-port 7080
 check "started before the adapter, it waits for it" wait_for 300 logged "Serial Port: waiting for $LINK"
 check "a command while the port is missing is dropped" \
     bash -c "! '$PROBE' send 127.0.0.1 'op model ?' --timeout 1000 2>/dev/null"
@@ -83,7 +84,7 @@ done &
 TRAFFIC=$!
 for ((replug = 1; replug <= REPLUGS; replug++)); do
     kill -USR1 "$PROJECTOR"
-    wait_for 300 [ "$(count '^Critical Error: ')" -ge "$replug" ] || die "unplug $replug was not noticed"
+    wait_for 300 lost "$replug" || die "unplug $replug was not noticed"
     check "answered again after replug $replug" wait_for 300 answered 'op lamp ?' 'OP LAMP=1200\r\n'
 done
 touch "$WORK/quiet"
@@ -93,6 +94,8 @@ check "each wait is one line" [ "$(count "^Serial Port: waiting for $LINK\$")" =
 check "each open is one line" \
     [ "$(count "^Serial Port: Connected to $LINK : 9600, 8, None, 1, None\$")" = "$((REPLUGS + 1))" ]
 check "the missing port's \"Error\" line is not repeated" [ "$(count '^Error: ')" = 1 ]
+check "the status endpoint counts the reopens" \
+    bash -c "'$PROBE' status 127.0.0.1 --status-port 7080 | grep -qE '^reopens +$REPLUGS\$'"
 stop_pid "$BRIDGE"
 stop_pid "$PROJECTOR"
 

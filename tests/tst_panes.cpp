@@ -213,6 +213,39 @@ private slots:
         QCOMPARE(tcp()->document()->lastBlock().text(), QStringLiteral("TCP>%1").arg(entries - 1));
     }
 
+    // With a line limit (a window left open for months) each pane keeps its newest paragraphs, in
+    // order; entries imported on the worker, several paragraphs each, are trimmed the same way.
+    void limitedPanesKeepTheirNewestLines()
+    {
+        openWithoutPort();
+        const int limit = 40;
+        bridge->window->limitPaneLines(limit);
+        bridge->window->show();
+        const int entries = 300;
+        for (int i = 0; i < entries; ++i) {
+            const QString deep = i % 60 == 30 ? QStringLiteral("<pre>").repeated(1600) : QString();
+            bridge->window->logTcpPane(fontDarkBlue, QStringLiteral("TCP>"), deep + QString::number(i));
+            bridge->window->logSerialPlain(QString::number(i));
+        }
+        const QString last = QString::number(entries - 1);
+        QTRY_COMPARE_WITH_TIMEOUT(tcp()->document()->lastBlock().text(), QStringLiteral("TCP>") + last, patience);
+        QTRY_COMPARE_WITH_TIMEOUT(serial()->document()->lastBlock().text(), last, patience);
+        for (QPlainTextEdit *pane : {tcp(), serial()}) {
+            QCOMPARE(pane->document()->blockCount(), limit);
+            const QStringList lines = pane->toPlainText().split(QLatin1Char('\n'));
+            int previous = -1;
+            for (QString line : lines) {
+                line.remove(QLatin1String("TCP>"));
+                if (line.trimmed().isEmpty())
+                    continue; // a deep entry's empty paragraphs
+                QVERIFY2(line.toInt() == previous + 1 || previous < 0, qPrintable(line));
+                previous = line.toInt();
+            }
+            QCOMPARE(previous, entries - 1);
+        }
+        QCOMPARE(linesOf(tcp()).last(), inBlue(QStringLiteral("TCP>") + last));
+    }
+
     void clearDropsTheEntriesStillQueuedForItsPaneOnly()
     {
         openWithoutPort();

@@ -9,32 +9,11 @@
 
 #include <poll.h>
 
-Q_DECLARE_METATYPE(QSerialPort::SerialPortError)
-
 class TestSerialLine : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void whatALiveLineAnswers_data()
-    {
-        QTest::addColumn<QSerialPort::SerialPortError>("answer");
-        QTest::addColumn<bool>("alive");
-        QTest::newRow("no error") << QSerialPort::NoError << true;
-        QTest::newRow("no modem signals (pseudo-terminal)") << QSerialPort::UnsupportedOperationError << true;
-        QTest::newRow("resource error (unplugged)") << QSerialPort::ResourceError << false;
-        QTest::newRow("device not found") << QSerialPort::DeviceNotFoundError << false;
-        QTest::newRow("permission") << QSerialPort::PermissionError << false;
-        QTest::newRow("not open") << QSerialPort::NotOpenError << false;
-        QTest::newRow("unknown") << QSerialPort::UnknownError << false;
-    }
-    void whatALiveLineAnswers()
-    {
-        QFETCH(QSerialPort::SerialPortError, answer);
-        QFETCH(bool, alive);
-        QCOMPARE(serialline::answersAlive(answer), alive);
-    }
-
     // A real line, asked: a pseudo-terminal is alive until its other end goes away.
     void theLineIsAsked()
     {

@@ -7,7 +7,7 @@
 # its folder: apt runs with a state, list and cache folder of its own.
 
 # sysroot_packages: what the cross build and the emulated tests need from the target architecture.
-sysroot_packages=(qtbase5-dev libqt5serialport5-dev libmicrohttpd-dev)
+sysroot_packages=(qtbase5-dev libqt5serialport5-dev libmicrohttpd-dev libsystemd-dev)
 
 # make_sysroot ARCH ROOT: fills ROOT (once for a list of packages; remove it to start again) with the packages above and
 # everything they depend on, for ARCH, from this machine's apt sources. Beside the files:

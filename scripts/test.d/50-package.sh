@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package and checks it the way a technician meets it: control fields and
-# dependencies, the file list, the desktop entry, AppStream metainfo and man pages, and the installed
+# dependencies, the file list, the desktop entry, AppStream metainfo and man pages, the systemd unit
+# (systemd-analyze verify and its sandbox's exposure, offline), and the installed
 # program starting under Xvfb with its title, answering on TCP 7000 and exiting cleanly when its
 # window is closed. The package is unpacked into a temporary folder, never installed on this machine.
 #   scripts/test.d/50-package.sh               this machine's package, in build/ (or $TOLVANE_BUILD)
@@ -69,7 +70,7 @@ if [ "${1:-}" = "--inside" ]; then
     exit
 fi
 
-scripts/deps.sh dpkg-dev desktop-file-utils appstream xdotool x11-utils xvfb man-db python3 iproute2 util-linux
+scripts/deps.sh dpkg-dev desktop-file-utils appstream xdotool x11-utils xvfb man-db python3 iproute2 util-linux systemd
 
 arch=$(dpkg --print-architecture)
 build=${TOLVANE_BUILD:-$here/build}
@@ -93,11 +94,12 @@ for field in Maintainer Description Section Homepage; do
     check "$field field is set" [ -n "$(dpkg-deb -f "$deb" "$field")" ]
 done
 depends=$(dpkg-deb -f "$deb" Depends | tr ',|' '\n\n' | sed 's/^ *//; s/[ (].*//')
-for dep in libqt5core5a libqt5widgets5 libqt5network5 libqt5serialport5 fonts-liberation; do
+for dep in libqt5core5a libqt5widgets5 libqt5network5 libqt5serialport5 libsystemd0 fonts-liberation; do
     check "Depends names $dep" grep -qx "$dep" <<<"$depends"
 done
 
-# No maintainer scripts: installing changes nobody's groups, and removing leaves nothing behind.
+# No maintainer scripts: installing changes nobody's groups and neither enables nor starts the service,
+# and removing leaves nothing behind.
 dpkg-deb -e "$deb" "$work/control"
 check "control archive holds only control and md5sums" [ "$(ls "$work/control" | tr '\n' ' ')" = "control md5sums " ]
 
@@ -105,7 +107,7 @@ app=org.example.tolvane.Tolvane
 expected=(
     ./usr/bin/tolvane ./usr/bin/tolvane-probe
     ./usr/share/applications/$app.desktop ./usr/share/metainfo/$app.metainfo.xml
-    ./usr/share/doc/tolvane/copyright
+    ./usr/share/doc/tolvane/copyright ./lib/systemd/system/tolvane.service
     ./usr/share/man/man1/tolvane.1.gz ./usr/share/man/man1/tolvane-probe.1.gz
     ./usr/share/bash-completion/completions/tolvane-probe
 )
@@ -115,7 +117,7 @@ if [ -x "$build/bin/virtual-projector" ]; then
         ./usr/share/bash-completion/completions/virtual-projector)
 fi
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
-check "file list is exactly the programs, desktop entry, metainfo, icons, man pages, bash completion and copyright" \
+check "file list is exactly the programs, unit, desktop entry, metainfo, icons, man pages, bash completion and copyright" \
     [ "$files" = "$(printf '%s\n' "${expected[@]}" | sort)" ]
 [ "$files" = "$(printf '%s\n' "${expected[@]}" | sort)" ] || diff <(echo "$files") <(printf '%s\n' "${expected[@]}" | sort) || true
 
@@ -132,7 +134,22 @@ for program in "$root"/usr/bin/*; do
     check "$(basename "$program") carries no build-tree library path" \
         bash -c "! readelf -d '$program' | grep -qE 'RPATH|RUNPATH'"
 done
-check "tolvane-probe --help works" "${emulator[@]}" "$root/usr/bin/tolvane-probe" --help >/dev/null
+
+# The unit as installed: verify wants the program at its ExecStart path and the system's own targets,
+# so it reads a root of the package over this machine's units. Any word from it is a fault (a
+# misspelt value is only a warning). Its man check would ask this machine's man pages, not the package's.
+unit=lib/systemd/system/tolvane.service
+mkdir -p "$work/units/lib/systemd"
+cp -a /lib/systemd/system "$work/units/lib/systemd/"
+dpkg-deb -x "$deb" "$work/units"
+said=$(systemd-analyze verify --man=no --root="$work/units" tolvane.service 2>&1) || said=${said:-"exit status $?"}
+check "systemd-analyze verify passes the unit without a word${said:+: $said}" [ -z "$said" ]
+check "the unit's documentation is in the package" \
+    [ -f "$root/usr/share/man/man1/$(sed -n 's/^Documentation=man:\(.*\)(1)$/\1/p' "$root/$unit").1.gz" ]
+quietly() { "$@" >/dev/null 2>&1; }
+check "the unit's sandbox exposure is 2.0 at most (systemd-analyze security)" \
+    quietly systemd-analyze security --offline=true --threshold=20 --root="$work/units" tolvane.service
+check "tolvane-probe --help works" quietly "${emulator[@]}" "$root/usr/bin/tolvane-probe" --help
 
 # The completion offers exactly the options each command's --help lists.
 completes() { # FILE FUNCTION WORD...: what the completion offers after the words and "--"
@@ -141,7 +158,7 @@ completes() { # FILE FUNCTION WORD...: what the completion offers after the word
 }
 options_in_help() { "$@" --help | grep -oE -- '--[a-z-]+' | sort -u; }
 completions=$root/usr/share/bash-completion/completions
-for command in discover send watch survey doctor; do
+for command in discover send watch survey status doctor; do
     check "completion offers the options of tolvane-probe $command" \
         [ "$(completes "$completions/tolvane-probe" _tolvane_probe tolvane-probe "$command")" = \
           "$(options_in_help "${emulator[@]}" "$root/usr/bin/tolvane-probe" "$command")" ]

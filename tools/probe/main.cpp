@@ -15,7 +15,8 @@ const char overview[] =
     "       tolvane-probe watch HOST COMMAND... [--every MS] [--count N | --for SECONDS] [--timeout MS]\n"
     "                           [--pace MS] [--quiet MS] [--port N] [--json]\n"
     "       tolvane-probe survey [--to ADDRESS]... [--wait MS] [--query COMMAND]... [--timeout MS]\n"
-    "                            [--quiet MS] [--json]\n"
+    "                            [--quiet MS] [--status-port N] [--json]\n"
+    "       tolvane-probe status HOST [--status-port N] [--timeout MS] [--json]\n"
     "       tolvane-probe doctor\n"
     "       tolvane-probe --print-ini-path\n"
     "       tolvane-probe --version\n"
@@ -45,6 +46,8 @@ int main(int argc, char *argv[])
         return runWatch(args);
     if (first == QLatin1String("survey"))
         return runSurvey(args);
+    if (first == QLatin1String("status"))
+        return runStatus(args);
     if (first == QLatin1String("doctor"))
         return runDoctor(args);
 

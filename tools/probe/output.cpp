@@ -42,6 +42,17 @@ QString table(const QStringList &header, const QVector<QStringList> &rows)
     return text;
 }
 
+QString cell(const QJsonValue &value)
+{
+    if (value.isString())
+        return value.toString();
+    if (value.isDouble())
+        return QString::number(value.toDouble(), 'g', 15);
+    if (value.isBool())
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    return QStringLiteral("-");
+}
+
 QString msText(double value) { return QString::number(value, 'f', 1) + QStringLiteral(" ms"); }
 
 } // namespace output

@@ -23,6 +23,9 @@ void json(const QJsonObject &document, bool oneLine = false);
 // Columns padded to their widest cell and two blanks apart; the last column is not padded.
 QString table(const QStringList &header, const QVector<QStringList> &rows);
 
+// A JSON value in a table cell: a text as it is, a number briefly, a dash for null or nothing.
+QString cell(const QJsonValue &value);
+
 // "3.2 ms"
 QString msText(double value);
 

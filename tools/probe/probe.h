@@ -10,6 +10,7 @@ int runSend(const QStringList &args);
 int runWatch(const QStringList &args);
 int runSurvey(const QStringList &args);
 int runDoctor(const QStringList &args);
+int runStatus(const QStringList &args);
 
 // The shape of a sub-command: parse the arguments into Options (or exit with the code parse gives:
 // help, version, a mistake), run, then print the Result and exit with what print returns.

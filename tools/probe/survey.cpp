@@ -4,6 +4,7 @@
 
 #include "tools/probe/output.h"
 #include "tools/probe/probe.h"
+#include "tools/probe/statusquery.h"
 
 #include "core/cmdline.h"
 #include "core/localanswer.h"
@@ -16,6 +17,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -134,9 +136,12 @@ struct Options {
     prober::Request request;
     QList<QByteArray> queries = defaultQueries;
     TcpOptions tcp;
+    qint64 statusPort = product::statusPort;
     bool json = false;
 
     Options() { tcp.timeoutMs = 2000; }
+    // A bridge without the endpoint refuses at once; one that drops the packets costs no more than this.
+    static constexpr int statusTimeoutMs = 1000;
 };
 
 struct Result {
@@ -164,12 +169,15 @@ std::optional<int> parse(const QStringList &args, Options *o)
                      QStringLiteral("a command to ask each bridge; may be given more than once (default %1)")
                          .arg(quoted.join(QLatin1String(" and "))));
     o->tcp.add(command, QStringLiteral("time for connecting, and for the first bytes of each reply"));
+    command.addValue(QStringLiteral("status-port"), QStringLiteral("n"),
+                     QStringLiteral("where each bridge's status endpoint is asked for its own state (default %1)")
+                         .arg(o->statusPort));
     command.addFlag(QStringLiteral("json"), QStringLiteral("print one JSON document (see the manual page)"));
     if (const auto done = command.parseOrExit(args))
         return done;
     if (!prober::readOptions(command, &o->request))
         return cmdline::badArguments;
-    if (!o->tcp.read(command))
+    if (!o->tcp.read(command) || !command.number(QStringLiteral("status-port"), 1, 65535, &o->statusPort))
         return command.bad(command.error());
     if (command.isSet(QStringLiteral("query"))) {
         o->queries.clear();
@@ -178,6 +186,32 @@ std::optional<int> parse(const QStringList &args, Options *o)
     }
     o->json = command.isSet(QStringLiteral("json"));
     return std::nullopt;
+}
+
+// Each bridge's own state from its status endpoint, as many at once as the survey connects.
+void askStatus(QVector<Survey::Bridge> *bridges, quint16 port)
+{
+    QEventLoop loop;
+    int next = 0, running = 0;
+    std::function<void()> startMore = [&] {
+        while (running < Survey::maxParallel && next < bridges->size()) {
+            const int i = next++;
+            ++running;
+            auto *query = new StatusQuery((*bridges)[i].found.sender.toString(), port, &loop);
+            QObject::connect(query, &StatusQuery::finished, &loop, [&, i, query] {
+                (*bridges)[i].status = query->status();
+                query->deleteLater();
+                --running;
+                startMore();
+                if (running == 0)
+                    loop.quit();
+            });
+            query->start(Options::statusTimeoutMs);
+        }
+    };
+    startMore();
+    if (running > 0)
+        loop.exec();
 }
 
 Result run(const Options &o)
@@ -198,10 +232,24 @@ Result run(const Options &o)
     if (!survey.isDone())
         loop.exec();
     result.bridges = survey.bridges();
+    askStatus(&result.bridges, quint16(o.statusPort));
     return result;
 }
 
 bool answered(const Survey::Asked &a) { return a.outcome == Outcome::Answered; }
+
+// What survey shows of a bridge's own state, in its columns' order.
+const char *const ownFields[] = {"port_state", "reopens", "timeouts", "last_reply_age_s"};
+
+QJsonValue ownState(const QJsonObject &status)
+{
+    if (status.isEmpty())
+        return QJsonValue();
+    QJsonObject own;
+    for (const char *field : ownFields)
+        own.insert(QLatin1String(field), status.value(QLatin1String(field)));
+    return own;
+}
 
 int print(const Options &o, const Result &r)
 {
@@ -235,7 +283,8 @@ int print(const Options &o, const Result &r)
                                     {QStringLiteral("tcp"), nameOf(b.tcp)},
                                     {QStringLiteral("answers"), asked},
                                     {QStringLiteral("slowest_ms"), output::ms(b.slowestMs)},
-                                    {QStringLiteral("verdict"), nameOf(b.verdict)}});
+                                    {QStringLiteral("verdict"), nameOf(b.verdict)},
+                                    {QStringLiteral("status"), ownState(b.status)}});
         }
         QJsonArray bad;
         for (const prober::Answer &a : r.unreadable)
@@ -254,14 +303,18 @@ int print(const Options &o, const Result &r)
                               QStringLiteral("COUNTER"), QStringLiteral("TCP")};
         for (const QByteArray &q : o.queries)
             header.append(text::escapeBytes(q));
-        header << QStringLiteral("LATENCY") << QStringLiteral("VERDICT");
+        header << QStringLiteral("LATENCY") << QStringLiteral("PORT") << QStringLiteral("REOPENS")
+               << QStringLiteral("TIMEOUTS") << QStringLiteral("REPLY AGE") << QStringLiteral("VERDICT");
         QVector<QStringList> rows;
         for (const Survey::Bridge &b : r.bridges) {
             QStringList row = {b.found.sender.toString(), b.found.reply.mac, b.found.reply.model,
                                QString::number(b.found.reply.counter), nameOf(b.tcp)};
             for (const Survey::Asked &a : b.asked)
                 row.append(answered(a) ? text::escapeBytes(a.reply) : nameOf(a.outcome).toUpper());
-            row << (b.slowestMs > 0 ? output::msText(b.slowestMs) : QStringLiteral("-")) << nameOf(b.verdict);
+            row << (b.slowestMs > 0 ? output::msText(b.slowestMs) : QStringLiteral("-"));
+            for (const char *field : ownFields)
+                row << output::cell(b.status.value(QLatin1String(field)));
+            row << nameOf(b.verdict);
             rows.append(row);
         }
         if (!rows.isEmpty())

@@ -4,6 +4,7 @@
 #include "tools/probe/outcome.h"
 #include "tools/probe/prober.h"
 
+#include <QJsonObject>
 #include <QObject>
 #include <QVector>
 
@@ -26,6 +27,7 @@ public:
         QVector<Asked> asked;
         double slowestMs = 0; // of the answered queries
         Verdict verdict = Verdict::NoAnswer;
+        QJsonObject status; // what its status endpoint said; empty when it did not answer
     };
 
     // Connections open at the same time: enough to get through a building within the timeouts, few
