@@ -6,7 +6,7 @@
 //
 // Benchmark (bench/run.sh):
 //   rtt --port P --count N --out FILE [--host A --gap-ms G --timeout-ms MS --max-stalls K --warmup W --warmup-ms MS]
-//       [--pid PID --rss-every K --rss-out FILE]
+//       [--pid PID --rss-every K --rss-out FILE --stop-file FILE]
 //   discovery --target A --count N --per-ms R --out FILE
 //   stream --target A --seconds N --markup-bytes B [--markup-kind div|table|b] --out FILE
 // Soak phases (bench/soak.sh, the memcheck step), each with [--budget S --seed N --projector-log FILE
@@ -20,8 +20,14 @@
 //   command --send BYTES [--expect BYTES]
 //   udp --count N --bridge A [--bridge6 A6] --mac MAC --state FILE [--markup --reply-timeout S --label L]
 //   trap --out FILE
+// The status endpoint (bench/status.sh):
+//   counters --status-port P --projector-pid PID --projector-log FILE --out FILE --status-out FILE
+//       [--commands N --datagrams N --probes N --connections N --replugs N]
+//   scrape --port P --path /metrics --every-ms MS --out FILE [--seconds S]   (until SIGTERM)
+//   hostile --port P --seconds S --out FILE [--slowloris N --big N --header-bytes B --junk N --junk-bytes B]
 #include "bench/tvbench/modes.h"
 #include "bench/tvbench/soak.h"
+#include "bench/tvbench/status.h"
 
 #include <csignal>
 #include <map>
@@ -49,6 +55,9 @@ int main(int argc, char **argv)
         {"command", phaseCommand},
         {"udp", phaseUdp},
         {"trap", phaseTrap},
+        {"counters", statusCounters},
+        {"scrape", statusScrape},
+        {"hostile", statusHostile},
     };
     const auto it = commands.find(what);
     if (it == commands.end())

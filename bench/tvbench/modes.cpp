@@ -13,6 +13,7 @@ namespace tvbench {
 // complete reply may pass it on only when the device sends again; replies answer the oldest open
 // command, in order. More than --max-stalls stalls end the run (exit 4). The first --warmup
 // commands wait --warmup-ms (1 s) instead, so a bridge still starting never gets two commands in one read.
+// With --stop-file, no command goes out once that file exists: the run ends early, in good order.
 int benchRtt(const Options &o)
 {
     const long count = o.whole("count", 0), gapMs = o.whole("gap-ms", 0), pid = o.whole("pid", 0);
@@ -20,6 +21,7 @@ int benchRtt(const Options &o)
     const long maxStalls = o.whole("max-stalls", count / 4 + 50);
     const int64_t timeout = int64_t(o.num("timeout-ms", 250) * 1e6);
     const int64_t warmupWait = int64_t(o.num("warmup-ms", 1000) * 1e6);
+    const std::string stopFile = o.str("stop-file");
     if (!count)
         die("rtt needs --count");
     // The bridge closes its current client whenever an earlier one goes, so no port check goes
@@ -97,6 +99,8 @@ int benchRtt(const Options &o)
         if (answered == next - 1 && next <= count) {
             if (gapMs)
                 usleep(useconds_t(gapMs * 1000)); // a control program's pause between commands
+            if (!stopFile.empty() && access(stopFile.c_str(), F_OK) == 0)
+                break;
             sendOne();
         }
     }
@@ -104,7 +108,7 @@ int benchRtt(const Options &o)
         std::fprintf(rss, "%ld %ld\n", count, rssKb(pid));
         std::fclose(rss);
     }
-    std::fprintf(stderr, "tvbench: %ld commands in %.1f s, %ld stalls\n", count, secondsSince(start), stalls);
+    std::fprintf(stderr, "tvbench: %ld commands in %.1f s, %ld stalls\n", answered, secondsSince(start), stalls);
     std::fclose(out);
     return 0;
 }
