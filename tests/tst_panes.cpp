@@ -221,9 +221,10 @@ private slots:
         const int limit = 40;
         bridge->window->limitPaneLines(limit);
         bridge->window->show();
-        const int entries = 300;
+        const int entries = 200;
         for (int i = 0; i < entries; ++i) {
-            const QString deep = i % 60 == 30 ? QStringLiteral("<pre>").repeated(1600) : QString();
+            // More paragraphs than the limit, imported on the worker.
+            const QString deep = i % 50 == 25 ? QStringLiteral("<pre>").repeated(60) : QString();
             bridge->window->logTcpPane(fontDarkBlue, QStringLiteral("TCP>"), deep + QString::number(i));
             bridge->window->logSerialPlain(QString::number(i));
         }
