@@ -43,7 +43,8 @@ std::optional<int> parse(int argc, char *argv[], Options *options)
                        "UDP port 35070. Without options it opens its window.\n\n"
                        "--service runs the same bridge with no window and no display, for a machine nobody watches:\n"
                        "every message box the window would show is one line on stderr (title: text), with the\n"
-                       "journal's priority prefix when stderr is the journal, and nothing waits for a click."));
+                       "journal's priority prefix when stderr is the journal, and nothing waits for a click. The\n"
+                       "serial port is opened whenever its device is there: at start, later, and after a loss."));
     command.addFlag(QStringLiteral("service"), QStringLiteral("run without a window or display"));
     command.addValue(QStringLiteral("config"), QStringLiteral("FILE"),
                      QStringLiteral("the settings file (default: Tolvane.ini in the per-application data folder)"));

@@ -43,6 +43,11 @@ public:
     RoadEvents *events() const { return road; }
     void stopPanes();
 
+    // For the unattended mode, which opens the port by itself once its device is there: the port list
+    // is looked at again first when the last look found no port (an open stops at once then).
+    bool isSerialOpen() const;
+    void openAppearedPort();
+
 signals:
     void sigWriteTCPdata(QByteArray);
 

@@ -83,6 +83,17 @@ void MainWindow::handleSerialError(QSerialPort::SerialPortError error)
     });
 }
 
+bool MainWindow::isSerialOpen() const { return serial->isOpen(); }
+
+void MainWindow::openAppearedPort()
+{
+    if (!settings || serial->isOpen())
+        return;
+    if (!settings->portAvailable)
+        settings->fillPortsInfo(); // may show its no-port box
+    openSerialPort();
+}
+
 void MainWindow::slotSerialChange()
 {
     closeSerialPort();

@@ -1,6 +1,7 @@
 #include "app/unattended.h"
 
 #include "app/mainwindow.h"
+#include "app/reopener.h"
 #include "app/roadevents.h"
 
 #include <QApplication>
@@ -39,6 +40,17 @@ bool Unattended::stderrIsJournal()
 void Unattended::attach(MainWindow *window)
 {
     window->stopPanes();
+    if (window->isSerialOpen())
+        boxesSinceOpen.clear();
+    const RoadEvents *road = window->events();
+    connect(road, &RoadEvents::portWaiting, this, [this](const QString &port) {
+        write(servicelog::Warning, QStringLiteral("Serial Port"), QStringLiteral("waiting for %1").arg(port));
+    });
+    connect(road, &RoadEvents::portOpened, this, [this](const QString &, const QString &settings) {
+        boxesSinceOpen.clear();
+        write(servicelog::Notice, QStringLiteral("Serial Port"), settings);
+    });
+    new Reopener(window);
     if (!logTraffic)
         return;
     connect(window->events(), &RoadEvents::trafficLine, this, [this](RoadEvents::Pane pane, const QString &line) {
@@ -53,7 +65,11 @@ bool Unattended::eventFilter(QObject *watched, QEvent *event)
         const servicelog::Priority priority = box->icon() == QMessageBox::Critical ? servicelog::Error
             : box->icon() == QMessageBox::Warning                                  ? servicelog::Warning
                                                                                    : servicelog::Notice;
-        write(priority, box->windowTitle(), box->text());
+        const QString line = servicelog::line(priority, box->windowTitle(), box->text(), journal);
+        if (!boxesSinceOpen.contains(line)) {
+            boxesSinceOpen.insert(line);
+            writeLine(line);
+        }
         // Closed from inside its own loop, at that loop's first turn.
         QTimer::singleShot(0, box, [guard = QPointer<QMessageBox>(box)] {
             if (guard)
@@ -65,7 +81,12 @@ bool Unattended::eventFilter(QObject *watched, QEvent *event)
 
 void Unattended::write(servicelog::Priority priority, const QString &title, const QString &text)
 {
-    const QByteArray bytes = (servicelog::line(priority, title, text, journal) + QLatin1Char('\n')).toUtf8();
+    writeLine(servicelog::line(priority, title, text, journal));
+}
+
+void Unattended::writeLine(const QString &line)
+{
+    const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
 }

@@ -28,4 +28,13 @@ QList<Port> fromOverride(const QString &value)
     return ports;
 }
 
+QString devicePath(const QString &name)
+{
+    for (const char *path : {"/", "./", "../"}) {
+        if (name.startsWith(QLatin1String(path)))
+            return name;
+    }
+    return QStringLiteral("/dev/") + name;
+}
+
 } // namespace portlist

@@ -26,4 +26,9 @@ QStringList itemData(const Port &port);
 // An empty value means no port at all.
 QList<Port> fromOverride(const QString &value);
 
+// The device file a configured port name opens on a system with /dev, as the serial port library
+// resolves it: a path (absolute, or starting "./" or "../") as it is, a bare name such as "ttyUSB0"
+// under /dev. Links are not followed: a /dev/serial/by-id name stays that name.
+QString devicePath(const QString &name);
+
 } // namespace portlist

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # tolvane --service, in a network namespace of its own and with no display: the same bytes on TCP and
 # UDP as the window, message boxes as stderr lines (with the journal's prefixes when stderr is the
-# journal), --config and --log-traffic, and a device lost under it.
+# journal), --config and --log-traffic; started before the adapter, and the adapter unplugged and
+# plugged back in under traffic, named by a by-id-style link that follows it.
 # Usage: e2e_service.sh BUILD/bin   (needs unshare -n)
 set -uo pipefail
 
@@ -13,8 +14,8 @@ source "$HERE/scripts/lib/bridge.sh"
 source "$HERE/scripts/lib/check.sh"
 source "$HERE/scripts/lib/proc.sh"
 
-WORK=$(mktemp -d) PROJECTOR= BRIDGE=
-trap 'stop_pid "$BRIDGE"; stop_pid "$PROJECTOR"; rm -rf "$WORK"' EXIT
+WORK=$(mktemp -d) PROJECTOR= BRIDGE= TRAFFIC=
+trap 'stop_pid "$TRAFFIC"; stop_pid "$BRIDGE"; stop_pid "$PROJECTOR"; rm -rf "$WORK"' EXIT
 PROBE=$BIN/tolvane-probe
 die_details() { tail -n 20 "$WORK/bridge.log" 2>/dev/null; }
 
@@ -38,11 +39,14 @@ start_bridge() { # PORTS OPTION...: the service, no display, its stderr in bridg
     wait_for 300 grep -q "Server started: 7000" "$WORK/bridge.log" || die "the service did not listen on TCP 7000"
 }
 logged() { grep -qxF -- "$1" "$WORK/bridge.log"; }
+write_ini() { # PORT: bridge.ini, for --config
+    write_tolvane_ini "$WORK/data" "$1"
+    cp "$(XDG_DATA_HOME=$WORK/data "$PROBE" --print-ini-path)" "$WORK/bridge.ini"
+}
 
 # The projector's settings in a file of our own, named with --config.
 start_projector
-write_tolvane_ini "$WORK/data" "$PTY"
-cp "$(XDG_DATA_HOME=$WORK/data "$PROBE" --print-ini-path)" "$WORK/bridge.ini"
+write_ini "$PTY"
 start_bridge "$PTY" --config "$WORK/bridge.ini" --log-traffic
 wait_for 300 grep -q "Serial Open" "$WORK/bridge.log"
 check "the port named in --config opens" grep -q "Serial Open: \"$PTY:9600,8,None,1\"" "$WORK/bridge.log"
@@ -54,13 +58,41 @@ check "a probe is answered as the window answers it" \
 check "--log-traffic: the panes' entries as plain lines" \
     bash -c "grep -qxF 'tcp: TCP>op model ?' '$WORK/bridge.log' && grep -qxF 'serial: <<<OP MODEL=KT5520M' '$WORK/bridge.log'"
 check "no pane text kept: nothing asks for a display" bash -c "! grep -qi 'display' '$WORK/bridge.log'"
+stop_pid "$BRIDGE"
+stop_pid "$PROJECTOR"
 
-# The device goes away: the "Critical Error" box is a line, the port closes, the service goes on.
-kill -TERM "$PROJECTOR"
-wait_for 300 grep -q "^Critical Error: " "$WORK/bridge.log"
-check "a lost device is one \"Critical Error\" line" [ "$(grep -c '^Critical Error: ' "$WORK/bridge.log")" = 1 ]
-check "the port closes after it" wait_for 300 grep -q "Serial Closed!" "$WORK/bridge.log"
-check "the service still serves TCP" kill -0 "$BRIDGE"
+# Started before the adapter, which its by-id-style link names: it is opened once it appears, and
+# again after each unplug during traffic, with nobody involved. Each state is one line.
+LINK=$WORK/serial/by-id/usb-Virtual_Projector_VP0001-if00-port0
+REPLUGS=3
+count() { grep -c -- "$1" "$WORK/bridge.log"; }
+answered() { [ "$("$PROBE" send 127.0.0.1 "$1" --timeout 3000)" = "$2" ]; }
+mkdir -p "$(dirname "$LINK")"
+write_ini "$LINK"
+start_bridge "$LINK" --config "$WORK/bridge.ini"
+check "started before the adapter, it waits for it" wait_for 300 logged "Serial Port: waiting for $LINK"
+check "a command while the port is missing is dropped" \
+    bash -c "! '$PROBE' send 127.0.0.1 'op model ?' --timeout 1000 2>/dev/null"
+start_projector --link "$LINK" --unplugged-for 500
+check "the first command after the adapter appears is answered" \
+    wait_for 300 answered 'op model ?' 'OP MODEL=KT5520M\r\n'
+
+for ((i = 0; i < 300; i++)); do # a command every moment, each on a connection of its own
+    [ -e "$WORK/quiet" ] || "$PROBE" send 127.0.0.1 'op status ?' --timeout 500 >/dev/null 2>&1
+done &
+TRAFFIC=$!
+for ((replug = 1; replug <= REPLUGS; replug++)); do
+    kill -USR1 "$PROJECTOR"
+    wait_for 300 [ "$(count '^Critical Error: ')" -ge "$replug" ] || die "unplug $replug was not noticed"
+    check "answered again after replug $replug" wait_for 300 answered 'op lamp ?' 'OP LAMP=1200\r\n'
+done
+touch "$WORK/quiet"
+wait "$TRAFFIC"
+check "each loss is one \"Critical Error\" line" [ "$(count '^Critical Error: ')" = "$REPLUGS" ]
+check "each wait is one line" [ "$(count "^Serial Port: waiting for $LINK\$")" = "$((REPLUGS + 1))" ]
+check "each open is one line" \
+    [ "$(count "^Serial Port: Connected to $LINK : 9600, 8, None, 1, None\$")" = "$((REPLUGS + 1))" ]
+check "the missing port's \"Error\" line is not repeated" [ "$(count '^Error: ')" = 1 ]
 stop_pid "$BRIDGE"
 stop_pid "$PROJECTOR"
 

@@ -1,6 +1,7 @@
 // The device going away: unplugged under live traffic, gone when the port is reopened, and plugged
 // back in through the settings dialog. Real TCP sockets and a pseudo-terminal played by the test.
 #include "tests/support/bridgerig.h"
+#include "app/unattended.h"
 #include "net/myudprx.h"
 
 #include <QAction>
@@ -202,6 +203,28 @@ private slots:
         const QByteArray reply = QByteArray(product::modelAnswer) + "\r\n";
         QVERIFY(second->send(reply));
         QTRY_COMPARE_WITH_TIMEOUT(bridge->fromBridge, reply, testenv::patience);
+    }
+
+    // Unattended, a port that no look at the port list found at start is opened once it is listed:
+    // the bridge answers commands itself until then, and the device answers them afterwards.
+    void unattendedOpensPortListedLater()
+    {
+        device = std::make_unique<PtyDevice>();
+        rig::usePort(QString(), device->slavePath());
+        Unattended unattended(false);
+        bridge = std::make_unique<rig::Bridge>();
+        unattended.attach(bridge->window.get());
+        QVERIFY(bridge->connectClient() && !bridge->port()->isOpen());
+        bridge->send("op model ?");
+        QTRY_COMPARE_WITH_TIMEOUT(bridge->fromBridge, QByteArray(product::modelAnswer), testenv::patience);
+        QCOMPARE(bridge->boxes.last().title, QStringLiteral("Serial Port Not Available"));
+
+        qputenv("TOLVANE_SERIAL_PORTS", device->slavePath().toLocal8Bit());
+        QTRY_VERIFY_WITH_TIMEOUT(bridge->port()->isOpen(), testenv::patience);
+        bridge->fromBridge.clear();
+        bridge->send("op model ?");
+        QTRY_COMPARE_WITH_TIMEOUT(device->received(), QByteArray("op model ?\r\n"), testenv::patience);
+        QVERIFY(bridge->fromBridge.isEmpty());
     }
 };
 

@@ -1,4 +1,5 @@
-// Where the bridge's Tolvane.ini is, as the tools find it.
+// Where the bridge's Tolvane.ini is, as the tools find it, and the device its port name opens.
+#include "core/portlist.h"
 #include "core/settingsfile.h"
 
 #include <QtTest>
@@ -35,6 +36,27 @@ private slots:
         QCOMPARE(QCoreApplication::applicationName(), before);
         QCOMPARE(settingsfile::path(), ownPath);
         QVERIFY(ownPath != settingsfile::bridgePath());
+    }
+
+    // The unattended bridge looks for this file before it tries an open, and the doctor checks it.
+    void portNameOpensDevice_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("device");
+        QTest::newRow("a name as the port list shows it") << "ttyUSB0" << "/dev/ttyUSB0";
+        QTest::newRow("the default name") << "Com3" << "/dev/Com3";
+        QTest::newRow("a by-id link stays the link")
+            << "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0"
+            << "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
+        QTest::newRow("a path under /dev without it") << "serial/by-id/usb-x" << "/dev/serial/by-id/usb-x";
+        QTest::newRow("relative to here") << "./ttyV0" << "./ttyV0";
+        QTest::newRow("relative to the parent") << "../ttyV0" << "../ttyV0";
+    }
+    void portNameOpensDevice()
+    {
+        QFETCH(QString, port);
+        QFETCH(QString, device);
+        QCOMPARE(portlist::devicePath(port), device);
     }
 };
 

@@ -1,6 +1,7 @@
 #include "tools/probe/doctor.h"
 #include "tools/probe/systemfiles.h"
 
+#include "core/portlist.h"
 #include "core/product.h"
 #include "core/settingsfile.h"
 
@@ -415,7 +416,7 @@ QList<Finding> Doctor::configuredPort(const QString &iniPath)
                      .arg(iniPath, settingsfile::Texts().port)}};
     }
     const QString port = settingsfile::read(iniPath).port;
-    const QString node = port.startsWith(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
+    const QString node = portlist::devicePath(port);
     if (QFileInfo::exists(path(node))) {
         QString text = QStringLiteral("%1 names port %2, which is present").arg(iniPath, port);
         for (const Device &d : devices())
