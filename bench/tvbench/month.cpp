@@ -99,8 +99,8 @@ struct Poller {
         }
         return n;
     }
-    // N commands; each answer's round trip (ms) goes to `latency`; `each` runs before every command
-    // sent with nothing open. False when the connection ended or nothing was answered for 10 s.
+    // Commands until N are answered; each answer's round trip (ms) goes to `latency`; `each` runs
+    // before every command sent. False when the connection ended or nothing was answered for 10 s.
     bool run(long n, double stallSeconds, std::vector<float> *latency, const std::function<void()> &each)
     {
         long done = 0;
@@ -131,6 +131,7 @@ struct Poller {
                     lost += long(open.size());
                     open.clear();
                 }
+                each();
                 if (!send())
                     return false;
             }
@@ -202,7 +203,7 @@ int benchMonth(const Options &o)
     const long days = std::max(1L, o.whole("days", 30)), replugs = o.whole("replugs", 0);
     const long samples = std::max(10L, o.whole("samples", 300)), projector = o.whole("projector-pid", 0);
     const bool bare = o.has("bare-cycles");
-    const double stall = o.num("stall-ms", 100) / 1000, outage = o.num("outage-ms", 300) / 1000;
+    const double stall = o.num("stall-ms", 20) / 1000, outage = o.num("outage-ms", 300) / 1000;
     const double stuckAfter = o.num("stuck-seconds", 10);
     const std::string dir = o.need("out-dir"), projectorLog = o.str("projector-log");
     if (!pid)
