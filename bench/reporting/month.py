@@ -129,7 +129,10 @@ def page(run, out, sp):
         md.append("| %s | %s | %s | %s |" % (area, target, {True: "pass", False: "**FAIL**", None: "-"}[ok], figure))
     md += ["", "## Speed beside socat\n",
            "`tvbench rtt` against each bridge in turn on bench/run.sh's projector (2 ms, 115,200 baud); "
-           "median of the rounds.\n", "| bridge | p50 ms | p99 ms |", "|---|---|---|"]
+           "median of the rounds. These are whole round trips, the projector's own time included. A bridge that "
+           "takes one line from the device per arrival of data holds an answer that came in the same read as "
+           "its echo until the device sends again, so the client's next command (250 ms later) frees it: "
+           "that is the p99 of both modes.\n", "| bridge | p50 ms | p99 ms |", "|---|---|---|"]
     for b, label in (("socat", "socat, nodelay"), ("window", "Tolvane, window (Xvfb)"), ("service", "Tolvane, service")):
         if sp[b][0]:
             md.append("| %s | %.3f | %.3f |" % (label, sp[b][0], sp[b][1]))
