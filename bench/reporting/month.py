@@ -132,7 +132,7 @@ def page(run, out, sp):
            "median of the rounds. These are whole round trips, the projector's own time included. A bridge that "
            "takes one line from the device per arrival of data holds an answer that came in the same read as "
            "its echo until the device sends again, so the client's next command (250 ms later) frees it: "
-           "that is the p99 of both modes.\n", "| bridge | p50 ms | p99 ms |", "|---|---|---|"]
+           "that is where a p99 far above socat's comes from.\n", "| bridge | p50 ms | p99 ms |", "|---|---|---|"]
     for b, label in (("socat", "socat, nodelay"), ("window", "Tolvane, window (Xvfb)"), ("service", "Tolvane, service")):
         if sp[b][0]:
             md.append("| %s | %.3f | %.3f |" % (label, sp[b][0], sp[b][1]))
