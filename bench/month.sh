@@ -79,6 +79,8 @@ if [ "${1:-}" = --inner ]; then
         PIDS+=("$dgram")
         "${rt[@]}" "$TVBENCH" month --pid "$TPID" --out-dir "$OUT/service" --commands "$COMMANDS" --cycles "$CYCLES" \
             --days "$DAYS" --replugs "$REPLUGS" --projector-pid "$PROJ_PID" --projector-log "$OUT/service.proj.log"
+        # A full receive queue here means datagrams came but the bridge stopped taking them.
+        ss -uanm 'sport = :35070' >"$OUT/service.udp.txt" 2>&1 || true
         touch "$OUT/service.stop"
         wait "$dgram" || true
         kill -0 "$TPID" && echo "alive=1" >>"$OUT/service/summary.env"
