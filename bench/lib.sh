@@ -14,6 +14,14 @@ linerelay_build() {
     tvbench_build "$1" >/dev/null && cmake --build "$dir" --target linerelay >/dev/null && echo "$(cd "$dir" && pwd)/linerelay"
 }
 
+# stop_on_exit: every process whose PID goes into PIDS, the peer namespace (PEER_PID) and the X display
+# are stopped when the script exits. Needs scripts/lib/xvfb.sh.
+stop_on_exit() {
+    PIDS=()
+    PEER_PID=
+    trap 'for pid in "${PIDS[@]}" $PEER_PID; do stop_pid "$pid" 50 || true; done; xvfb_stop' EXIT
+}
+
 # peer_netns IFACE ADDRESS PEER_ADDRESS [SECONDS]: a second network namespace joined to this one by a
 # veth pair (IFACE here), ADDRESS/24 here and PEER_ADDRESS/24 there, and this namespace's default
 # route through the pair, so that the bridge's limited-broadcast discovery replies reach the peer.

@@ -40,9 +40,7 @@ source "$root/bench/lib.sh"
 # --------------------------------------------------------------------------------------------------
 if [ "${1:-}" = --inner ]; then
     name=$2
-    PIDS=()
-    PEER_PID=
-    trap 'for pid in "${PIDS[@]}" $PEER_PID; do stop_pid "$pid" 50 || true; done; xvfb_stop' EXIT
+    stop_on_exit
     rt=()
     [ "$BENCH_RT" = 1 ] && rt=(chrt -f 20)
 

@@ -9,6 +9,11 @@
 //       [--pid PID --rss-every K --rss-out FILE --stop-file FILE]
 //   discovery --target A --count N --per-ms R --out FILE
 //   stream --target A --seconds N --markup-bytes B [--markup-kind div|table|b] --out FILE
+// A month in an hour (bench/month.sh):
+//   month --pid PID --out-dir DIR --commands N --cycles N [--days D --bare-cycles --samples K --stall-ms MS]
+//         [--replugs R --projector-pid PID --projector-log FILE --outage-ms MS --stuck-seconds S]
+//   first-answer --projector-log FILE --out FILE [--seconds S]
+//   datagrams --target A --stop-file FILE --out FILE [--per-second R --probe-every K --seconds S --seed N]
 // Soak phases (bench/soak.sh, the memcheck step), each with [--budget S --seed N --projector-log FILE
 // --results FILE]; a phase prints what it measured, adds a summary line to --results and exits 1
 // when the bridge misbehaved:
@@ -26,6 +31,7 @@
 //   scrape --port P --path /metrics --every-ms MS --out FILE [--seconds S]   (until SIGTERM)
 //   hostile --port P --seconds S --out FILE [--slowloris N --big N --header-bytes B --junk N --junk-bytes B]
 #include "bench/tvbench/modes.h"
+#include "bench/tvbench/month.h"
 #include "bench/tvbench/soak.h"
 #include "bench/tvbench/status.h"
 
@@ -47,6 +53,9 @@ int main(int argc, char **argv)
         {"rtt", benchRtt},
         {"discovery", benchDiscovery},
         {"stream", benchStream},
+        {"month", benchMonth},
+        {"first-answer", benchFirstAnswer},
+        {"datagrams", benchDatagrams},
         {"wait-listen", phaseWaitListen},
         {"tcp-flood", phaseTcpFlood},
         {"cycles", phaseCycles},
