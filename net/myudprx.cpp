@@ -21,12 +21,17 @@ MyUdpRX::MyUdpRX(const int &port, QObject *parent)
 
 void MyUdpRX::processPendingDatagrams()
 {
-    while (udpSocket->hasPendingDatagrams()) {
-        QByteArray datagram;
-        datagram.resize(int(qMax<qint64>(udpSocket->pendingDatagramSize(), 0)));
+    // Read until the socket has nothing left, and let the read that finds nothing end the loop: Qt
+    // announces the next datagram only after a read, and the event loop can announce one that a nested
+    // pass of it has already taken. A loop guarded by hasPendingDatagrams() would then read nothing,
+    // and the listener would never hear another datagram.
+    buffer.resize(maxDatagram);
+    forever {
         QHostAddress sender;
-        udpSocket->readDatagram(datagram.data(), datagram.size(), &sender);
+        const qint64 size = udpSocket->readDatagram(buffer.data(), buffer.size(), &sender);
+        if (size < 0)
+            return;
         const QTime now = QTime::currentTime();
-        emit sigSendUDPdata(datagram::record(sender.toString(), now, datagram));
+        emit sigSendUDPdata(datagram::record(sender.toString(), now, QByteArray(buffer.constData(), int(size))));
     }
 }

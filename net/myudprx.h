@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 
 QT_BEGIN_NAMESPACE
@@ -21,5 +22,9 @@ private slots:
     void processPendingDatagrams();
 
 private:
+    // The largest payload a UDP datagram can carry, with room to spare.
+    static constexpr int maxDatagram = 65536;
+
     QUdpSocket *udpSocket = nullptr;
+    QByteArray buffer; // one datagram at a time
 };
