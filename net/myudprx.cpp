@@ -26,7 +26,8 @@ void MyUdpRX::processPendingDatagrams()
     // pass of it has already taken. A loop guarded by hasPendingDatagrams() would then read nothing,
     // and the listener would never hear another datagram.
     buffer.resize(maxDatagram);
-    forever {
+    forever
+    {
         QHostAddress sender;
         const qint64 size = udpSocket->readDatagram(buffer.data(), buffer.size(), &sender);
         if (size < 0)
