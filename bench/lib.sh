@@ -47,3 +47,12 @@ peer_netns() {
 peer_netns_ready() {
     [ "$(readlink "/proc/$PEER_PID/ns/net")" != "$(readlink /proc/self/ns/net)" ]
 }
+
+# only_wants NAME: whether --only (its words in $only) lets the scenario or part NAME run: every one
+# runs without it, and with it those whose names begin with one of its words.
+only_wants() {
+    local word
+    [ -n "${only:-}" ] || return 0
+    for word in $only; do [[ $1 == "$word"* ]] && return 0; done
+    return 1
+}

@@ -247,11 +247,7 @@ describe() { # BIN: the commit a build came from, as its configure cache names i
 
 # scenario NAME: runs it in a network namespace of its own, unless --only leaves it out.
 scenario() {
-    local word
-    if [ -n "$only" ]; then
-        for word in $only; do [[ $1 == "$word"* ]] && break; word=; done
-        [ -n "$word" ] || return 0
-    fi
+    only_wants "$1" || return 0
     echo "bench: $1"
     COUNT=${2:-0} "${nicer[@]}" timeout -k 10 7200 "$root/scripts/lib/netns.sh" "$root/bench/run.sh" --inner "$1" || echo "bench: $1 failed" >&2
 }

@@ -188,11 +188,7 @@ export QT_LOGGING_TO_CONSOLE=1
 # scenario NAME [SCRIPT]: runs it in a network namespace of its own, unless --only leaves it out;
 # socat's scenario is bench/run.sh's own.
 scenario() {
-    local word
-    if [ -n "$only" ]; then
-        for word in $only; do [[ $1 == "$word"* ]] && break; word=; done
-        [ -n "$word" ] || return 0
-    fi
+    only_wants "$1" || return 0
     echo "bench: $1"
     COUNT=$COUNT timeout -k 10 1800 scripts/lib/netns.sh "${2:-$root/bench/status.sh}" --inner "$1" \
         || echo "bench: $1 failed" >&2

@@ -43,7 +43,7 @@ private slots:
     {
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("device");
-        QTest::newRow("a name as the port list shows it") << QString("ttyUSB0") << QString("/dev/ttyUSB0");
+        QTest::newRow("a name as the port list shows it") << QString("ttyV0") << QString("/dev/ttyV0");
         QTest::newRow("a by-id link stays the link")
             << QString("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0")
             << QString("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0");
